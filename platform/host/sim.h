@@ -1,0 +1,8 @@
+// The control surface of the host stand-in: what tests and the terminal program use to set up and
+// observe the simulated Windows platform.
+#pragma once
+
+// IWYU pragma: begin_exports
+#include "platform/host/sim/kernel.h"
+#include "platform/host/sim/user32.h"
+// IWYU pragma: end_exports

@@ -1,0 +1,18 @@
+# Turns resource files into the host build's resource table.
+# Invoked as: cmake -DOUT=<file.cpp> -DENTRIES="type:id:path;..." -P embed.cmake
+set(body "")
+set(table "")
+set(n 0)
+foreach(entry IN LISTS ENTRIES)
+  string(REPLACE ":" ";" parts "${entry}")
+  list(GET parts 0 type)
+  list(GET parts 1 id)
+  list(GET parts 2 path)
+  file(READ "${path}" hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND body "const std::uint8_t r${n}[] = {${bytes}};\n")
+  string(APPEND table "    {${type}, ${id}, r${n}, sizeof(r${n})},\n")
+  math(EXPR n "${n} + 1")
+endforeach()
+file(WRITE "${OUT}.tmp" "// Generated from res/ by res/embed.cmake; do not edit.\n#include \"platform/host/resources.h\"\n\nnamespace {\n${body}const host::BuiltinResource table[] = {\n${table}};\n}  // namespace\n\nconst host::BuiltinResource* host::BuiltinResources(std::size_t* count) {\n    *count = sizeof(table) / sizeof(table[0]);\n    return table;\n}\n")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
