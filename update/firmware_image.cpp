@@ -48,11 +48,10 @@ std::size_t FirmwareImage::MessageLengthAt(std::size_t limit) const {
     if (position >= size) {
         return 0;
     }
-    const std::size_t end = position + std::min<std::size_t>(limit, size - position);
-    const auto first = data.begin() + position;
-    const auto last = data.begin() + static_cast<std::ptrdiff_t>(end);
-    const auto found = std::find(first, last, kEndOfSysEx);
-    if (found == last) {
+    const std::size_t room = std::min<std::size_t>(limit, size - position);
+    const std::uint8_t* first = data.data() + position;
+    const auto* found = static_cast<const std::uint8_t*>(std::memchr(first, kEndOfSysEx, room));
+    if (found == nullptr) {
         return 0;
     }
     return static_cast<std::size_t>(found - first) + 1;
