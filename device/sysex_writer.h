@@ -5,7 +5,7 @@
 #include <vector>
 
 class SysExWriter {
-  public:
+public:
     // Feeds one byte. True exactly when the byte was the 0xF7 that completed a message. Bytes before
     // a 0xF0 are ignored; a status byte other than 0xF7 inside a message is reported on standard
     // output and dropped.
@@ -15,7 +15,7 @@ class SysExWriter {
     // Write.
     const std::vector<std::uint8_t>& Message() const { return bytes; }
 
-  private:
+private:
     std::vector<std::uint8_t> bytes;
     bool inMessage = false;
 };

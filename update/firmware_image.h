@@ -9,7 +9,7 @@
 #include <vector>
 
 class FirmwareImage {
-  public:
+public:
     // Room every caller gives ReadHeader and ReadNextMessage: the longest message an image may hold.
     static constexpr std::size_t kMessageBufferSize = 44;
 
@@ -42,7 +42,7 @@ class FirmwareImage {
     // digit is above 15.
     static bool FormatVersion(const std::array<std::uint8_t, 6>& version, std::string& text);
 
-  private:
+private:
     // Length of the message at position when it ends with 0xF7 within the image and within limit
     // bytes; 0 otherwise.
     std::size_t MessageLengthAt(std::size_t limit) const;

@@ -14,7 +14,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 class SysExWriterTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { sim::Reset(); }
 
     // Feeds every byte; returns what each Write returned.

@@ -11,7 +11,7 @@
 namespace {
 
 class TraceTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { sim::Reset(); }
 };
 

@@ -21,7 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Version = std::array<std::uint8_t, 6>;
 
 class FirmwareImageTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { sim::Reset(); }
 };
 
