@@ -4,5 +4,6 @@
 
 // IWYU pragma: begin_exports
 #include "platform/host/sim/kernel.h"
+#include "platform/host/sim/registry.h"
 #include "platform/host/sim/user32.h"
 // IWYU pragma: end_exports
