@@ -7,6 +7,7 @@
 
 #include "diag/general_error.h"
 #include "midi/midi_output.h"
+#include "platform/win32.h"
 #include "tests/midi/midi_fixture.h"
 
 namespace {
