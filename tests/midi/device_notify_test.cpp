@@ -34,7 +34,7 @@ bool ClassRegistered() {
 }
 
 class Listener : public DeviceChangeListener {
-  public:
+public:
     Listener() = default;
     virtual ~Listener() = default;
     Listener(const Listener&) = delete;

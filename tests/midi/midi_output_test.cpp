@@ -23,7 +23,7 @@ Bytes Message(std::uint8_t tag, std::size_t length = 8) {
 }
 
 class MidiOutputTest : public MidiFixture {
-  protected:
+protected:
     void SetUp() override {
         MidiFixture::SetUp();
         port = sim::AddOutputPort("Quadrilux Pro");
@@ -224,7 +224,7 @@ TEST_F(MidiOutputTest, PortRemovedWithAMessageInFlightFailsTheNextSend) {
 
 // A port of another making, to show destruction through the reference count.
 class CountedOutput : public MIDI::Output {
-  public:
+public:
     explicit CountedOutput(int* destroyed) : destroyed_(destroyed) {}
     ~CountedOutput() override { ++*destroyed_; }
     CountedOutput(const CountedOutput&) = delete;
@@ -237,7 +237,7 @@ class CountedOutput : public MIDI::Output {
     bool IsPresent() override { return false; }
     void ReservedB() override {}
 
-  private:
+private:
     int* destroyed_;
 };
 

@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint64_t kMs = 1'000'000;
 
 class WinmmHostTest : public MidiFixture {
-  protected:
+protected:
     void SetUp() override {
         MidiFixture::SetUp();
         port = sim::AddOutputPort("Port A");
@@ -159,7 +159,7 @@ TEST_F(WinmmHostTest, RemovedPortFailsLaterTrafficButStillCloses) {
 
 // A device of its own, to show the hooks and their order.
 class RecordingDevice : public sim::OutputPortDevice {
-  public:
+public:
     MMRESULT Open() override {
         log.push_back("open");
         return MMSYSERR_NOERROR;
