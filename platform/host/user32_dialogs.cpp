@@ -479,6 +479,7 @@ DialogInfo InfoLocked(HWND handle, const DialogRecord& record) {
         if (it != record.controls.end()) {
             if (auto w = host::FindWindowLocked(it->second)) {
                 control.window = w->handle;
+                control.className = w->className;  // as the class was registered
                 control.text = w->text;
             }
         }
