@@ -47,6 +47,8 @@ HRESULT Progress::SetProgress(int position, int total) {
     return LoadStatus(status);
 }
 
+bool Progress::CancelRequested() { return LoadStatus(status) == E_ABORT; }
+
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
         auto* progress = reinterpret_cast<Progress*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));

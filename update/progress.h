@@ -13,7 +13,7 @@
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 class Progress {
-  public:
+public:
     // Creates, centres and shows the dialog, on the user-interface thread. `instance` is the
     // executable's module, which holds the dialog template.
     explicit Progress(HINSTANCE instance);
@@ -22,6 +22,9 @@ class Progress {
     // inside the range). Returns `status`: S_OK, or E_ABORT once the user has cancelled. Called
     // from the update worker; waits until the user-interface thread has handled the bar's messages.
     virtual HRESULT SetProgress(int position, int total);
+
+    // Whether the user has cancelled, read without touching the bar; any thread.
+    bool CancelRequested();
 
     // S_OK, or E_ABORT from the first cancel on. Written by the dialog procedure on the
     // user-interface thread, read by SetProgress on the worker: always as one atomic 32-bit access.

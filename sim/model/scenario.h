@@ -39,7 +39,9 @@ struct Scenario {
     // The header is refused in normal mode.
     bool refuseSwitch = false;
 
-    // Link rate in bytes per second; 0 is an instant link (messages finish as they are accepted).
+    // The rate, in bytes per second, at which the device takes messages in update mode, where it
+    // stores what it receives (0: instant, messages finish as they are accepted; at most 10^9). In
+    // normal mode the running firmware takes its USB traffic at once.
     std::uint64_t bytesPerSecond = 3125;
 
     // How long a message of `length` bytes takes on the link.

@@ -143,9 +143,7 @@ VirtualQuadrilux::OpenResult VirtualQuadrilux::Open(PortRole port, unsigned inca
     return OpenResult::Ok;
 }
 
-void VirtualQuadrilux::Close(PortRole /*port*/, std::uint64_t nowNs) {
-    Advance(nowNs);
-}
+void VirtualQuadrilux::Close(PortRole /*port*/, std::uint64_t nowNs) { Advance(nowNs); }
 
 VirtualQuadrilux::Transfer VirtualQuadrilux::BeginMessage(PortRole port, std::size_t length,
                                                           std::uint64_t nowNs) {
@@ -153,7 +151,7 @@ VirtualQuadrilux::Transfer VirtualQuadrilux::BeginMessage(PortRole port, std::si
     if (!Present(port)) {
         return Transfer{false, std::nullopt};
     }
-    Transfer transfer{true, scenario_.TransferNs(length)};
+    Transfer transfer{true, mode_ == Mode::Update ? scenario_.TransferNs(length) : 0};
     if (port == PortRole::Second) {
         return transfer;
     }

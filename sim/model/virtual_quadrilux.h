@@ -27,7 +27,7 @@ namespace model {
 inline constexpr const char* kIntact = "image received intact";
 
 class VirtualQuadrilux {
-  public:
+public:
     enum class Mode { Normal, Rebooting, Update, Gone };
     enum class PortRole { Main, Second };
 
@@ -86,7 +86,7 @@ class VirtualQuadrilux {
     Report GetReport() const;
     Mode CurrentMode() const { return mode_; }
 
-  private:
+private:
     void Advance(std::uint64_t nowNs);
     void TakeNormal(std::span<const std::uint8_t> bytes, std::uint64_t nowNs);
     void TakeUpdate(std::span<const std::uint8_t> bytes);
