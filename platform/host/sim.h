@@ -8,4 +8,5 @@
 #include "platform/host/sim/registry.h"
 #include "platform/host/sim/user32.h"
 #include "platform/host/sim/winmm.h"
+#include "platform/host/sim/dialogs.h"
 // IWYU pragma: end_exports
