@@ -5,4 +5,5 @@
 // IWYU pragma: begin_exports
 #include "platform/host/sim/kernel.h"
 #include "platform/host/sim/user32.h"
+#include "platform/host/sim/boxes.h"
 // IWYU pragma: end_exports
