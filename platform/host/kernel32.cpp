@@ -179,7 +179,8 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (milliseconds != INFINITE) {
         deadline = host::NowLocked() + host::Nanos{milliseconds} * host::kNanosPerMilli;
     }
-    if (!host::BlockUntil(lock, [&] { return object->Signalled(); }, deadline)) {
+    auto signalled = [&] { return object->Signalled(); };
+    if (!host::BlockUntil(lock, signalled, deadline)) {
         return WAIT_TIMEOUT;
     }
     object->Acquired();
@@ -234,8 +235,8 @@ DWORD WINAPI GetCurrentThreadId() {
 
 void WINAPI Sleep(DWORD milliseconds) {
     Guard lock(host::Mutex());
-    host::BlockUntil(lock, [] { return false; },
-                     host::NowLocked() + host::Nanos{milliseconds} * host::kNanosPerMilli);
+    auto never = [] { return false; };
+    host::BlockUntil(lock, never, host::NowLocked() + host::Nanos{milliseconds} * host::kNanosPerMilli);
 }
 
 DWORD WINAPI GetTickCount() {
@@ -265,6 +266,7 @@ namespace sim {
 void Reset(bool realTime) {
     Guard lock(host::Mutex());
     host::ResetClockLocked(realTime);
+    host::ParticipateLocked();
     host::RunResetHooksLocked();
 }
 
