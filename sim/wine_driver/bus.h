@@ -32,8 +32,8 @@ class Bus {
     // The bytes of a long message, read at the moment the transfer ends.
     virtual void LongDone(int slot, std::span<const std::uint8_t> bytes, std::uint64_t nowNs) = 0;
     virtual void ShortMessage(int slot, std::uint32_t message, std::uint64_t nowNs) = 0;
-    // Pending long messages were handed back without being transferred.
-    virtual void Reset(int slot, std::uint64_t nowNs) = 0;
+    // A reset handed `aborted` pending long messages back before the link had carried them.
+    virtual void Reset(int slot, std::size_t aborted, std::uint64_t nowNs) = 0;
     // The verdict file's text: what the devices received and what they make of it.
     virtual std::string Report(std::uint64_t nowNs) = 0;
 };

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-
 namespace wineqlx {
 namespace {
 
@@ -17,22 +15,14 @@ bool Get(const char* name, std::string& out) {
     return true;
 }
 
-void GetNumber(const char* name, std::uint64_t& out) {
-    std::string text;
-    if (Get(name, text)) {
-        out = std::strtoull(text.c_str(), nullptr, 10);
-    }
-}
-
 }  // namespace
 
 DriverConfig ReadConfig() {
     DriverConfig config;
-    Get("QLX_WINE_PORT", config.portName);
-    Get("QLX_WINE_EXTRA_PORT", config.extraPort);
-    GetNumber("QLX_WINE_BOOT_MS", config.bootMs);
-    GetNumber("QLX_WINE_LINK_BPS", config.linkBytesPerSecond);
     Get("QLX_WINE_SCENARIO", config.scenario);
+    std::string device;
+    config.deviceAbsent = Get("QLX_WINE_DEVICE", device) && device == "absent";
+    Get("QLX_WINE_EXTRA_PORT", config.extraPort);
     Get("QLX_WINE_VERDICT", config.verdictPath);
     return config;
 }

@@ -319,8 +319,9 @@ DWORD Reset(UINT id) {
             Finish(p);
             done.push_back({slot.desc, slot.flags, MOM_DONE, reinterpret_cast<DWORD_PTR>(p.header)});
         }
+        state->bus->Reset(static_cast<int>(id), slot.pending.size(), NowNs());
         slot.pending.clear();
-        state->bus->Reset(static_cast<int>(id), NowNs());
+        WriteVerdictLocked();
     }
     for (const Completion& c : done) {
         Notify(c);
