@@ -1,10 +1,10 @@
 /* Lists the MIDI output ports, one name per line, then sends one long message to the port named
  * on the command line and waits for the driver to finish it. Proves the driver's plumbing
  * without the updater. Exit: 0 done, 2 no such port, 3 open failed, 4 send failed, 5 time-out. */
-#include <windows.h>
 #include <mmsystem.h>
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 int main(int argc, char** argv) {
     const char* want = argc > 1 ? argv[1] : "Quadrilux Pro";
@@ -21,7 +21,10 @@ int main(int argc, char** argv) {
     HANDLE done = CreateEventA(NULL, FALSE, TRUE, NULL);
     HMIDIOUT out = NULL;
     MMRESULT r = midiOutOpen(&out, (UINT)found, (DWORD_PTR)done, 0, CALLBACK_EVENT);
-    if (r != 0) { printf("open %u\n", r); return 3; }
+    if (r != 0) {
+        printf("open %u\n", r);
+        return 3;
+    }
     WaitForSingleObject(done, 0);
     static char msg[15] = {(char)0xF0, 0, 0x20, 0x29, 0, 0x71, 0, 0x51, 0, 0, 0, 1, 8, 2, (char)0xF7};
     MIDIHDR h;
