@@ -24,6 +24,7 @@ DriverConfig ReadConfig() {
     config.deviceAbsent = Get("QLX_WINE_DEVICE", device) && device == "absent";
     Get("QLX_WINE_EXTRA_PORT", config.extraPort);
     Get("QLX_WINE_VERDICT", config.verdictPath);
+    Get("QLX_WINE_LOG", config.logPath);
     return config;
 }
 

@@ -16,6 +16,8 @@ struct DriverConfig {
     std::string extraPort;
     // QLX_WINE_VERDICT: Windows path of the verdict file (empty: none is written).
     std::string verdictPath;
+    // QLX_WINE_LOG: Windows path of a log of every request winmm made (empty: no log).
+    std::string logPath;
 };
 
 DriverConfig ReadConfig();

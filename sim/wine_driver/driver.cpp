@@ -11,7 +11,9 @@
 #include <mmddk.h>
 // clang-format on
 
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -33,6 +35,7 @@ namespace {
 // platform still owns must not get away with it.
 constexpr std::uint64_t kMinTransferNs = 200'000;
 constexpr std::uint64_t kNever = UINT64_MAX;
+constexpr std::uint64_t kSpinNs = 2'000'000;
 
 struct Pending {
     MIDIHDR* header;
@@ -44,6 +47,7 @@ struct Slot {
     MIDIOPENDESC desc{};
     DWORD flags = 0;
     std::deque<Pending> pending;
+    std::uint64_t lastDueNs = 0;  // when the link is free again
 };
 
 struct Completion {
@@ -59,8 +63,8 @@ struct State {
     std::unique_ptr<Bus> bus;
     std::vector<Slot> slots;
     HANDLE wake = nullptr;
+    HANDLE log = INVALID_HANDLE_VALUE;
     HANDLE thread = nullptr;
-    std::uint64_t lastDueNs = 0;
     LARGE_INTEGER frequency{};
     LARGE_INTEGER epoch{};
 };
@@ -82,6 +86,28 @@ class Locked {
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 };
+
+// The driver's own account of what winmm asked of it, for the harness to read when a scenario
+// goes wrong. Called with the lock held.
+void Log(const char* format, ...) {
+    if (state->log == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    char line[256];
+    const std::uint64_t now = NowNs();
+    int length = std::snprintf(line, sizeof(line), "%llu.%06llu ",
+                               static_cast<unsigned long long>(now / 1'000'000'000),
+                               static_cast<unsigned long long>(now / 1'000 % 1'000'000));
+    va_list args;
+    va_start(args, format);
+    length += std::vsnprintf(line + length, sizeof(line) - static_cast<std::size_t>(length), format, args);
+    va_end(args);
+    if (length > static_cast<int>(sizeof(line)) - 1) {
+        length = static_cast<int>(sizeof(line)) - 1;
+    }
+    DWORD written = 0;
+    WriteFile(state->log, line, static_cast<DWORD>(length), &written, nullptr);
+}
 
 void Notify(const Completion& c) {
     DriverCallback(c.desc.dwCallback, HIWORD(c.flags) & DCB_TYPEMASK, reinterpret_cast<HDRVR>(c.desc.hMidi),
@@ -125,6 +151,7 @@ DWORD WINAPI CompletionThread(LPVOID) {
                     const auto* bytes = reinterpret_cast<const std::uint8_t*>(p.header->lpData);
                     const std::size_t length = p.header->dwBufferLength;
                     state->bus->LongDone(static_cast<int>(i), {bytes, length}, now);
+                    Log("slot %zu: done %zu bytes\n", i, length);
                     if (length != 44) {  // headers and the final message change the verdict
                         WriteVerdictLocked();
                     }
@@ -136,15 +163,21 @@ DWORD WINAPI CompletionThread(LPVOID) {
                 }
             }
             if (next != kNever) {
-                const std::uint64_t ms = (next - now + 999'999) / 1'000'000;
-                waitMs = static_cast<DWORD>(ms == 0 ? 1 : ms);
+                // Timed waits are only good to a millisecond or two, longer than a message takes
+                // on a fast link: close to the end we yield instead of sleeping.
+                const std::uint64_t left = next - now;
+                waitMs = left < kSpinNs ? 0 : static_cast<DWORD>((left - kSpinNs) / 1'000'000 + 1);
             }
         }
         for (const Completion& c : done) {
             Notify(c);
         }
         if (done.empty()) {
-            WaitForSingleObject(state->wake, waitMs);
+            if (waitMs == 0) {
+                SwitchToThread();
+            } else {
+                WaitForSingleObject(state->wake, waitMs);
+            }
         }
     }
 }
@@ -161,6 +194,13 @@ void Init() {
     state->bus = MakeBus(state->config);
     state->slots.resize(static_cast<std::size_t>(state->bus->SlotCount()));
     state->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!state->config.logPath.empty()) {
+        state->log =
+            CreateFileA(state->config.logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    Locked lock;
+    Log("loaded: %zu slots\n", state->slots.size());
 }
 
 void StartThreadLocked() {
@@ -213,13 +253,16 @@ DWORD Open(UINT id, DWORD_PTR* user, const MIDIOPENDESC* desc, DWORD flags) {
         }
         const std::uint64_t now = NowNs();
         if (!state->bus->SlotName(static_cast<int>(id), now)) {
+            Log("slot %u: open: not on the bus\n", id);
             return MMSYSERR_BADDEVICEID;
         }
         Slot& slot = state->slots[id];
         if (slot.open) {
+            Log("slot %u: open: already open\n", id);
             return MMSYSERR_ALLOCATED;
         }
         const unsigned refused = state->bus->Open(static_cast<int>(id), now);
+        Log("slot %u: open: %u\n", id, refused);
         if (refused != 0) {
             return refused;
         }
@@ -245,8 +288,10 @@ DWORD Close(UINT id) {
         }
         Slot& slot = state->slots[id];
         if (!slot.pending.empty()) {
+            Log("slot %u: close refused: still playing\n", id);
             return MIDIERR_STILLPLAYING;
         }
+        Log("slot %u: close\n", id);
         state->bus->Close(static_cast<int>(id), NowNs());
         WriteVerdictLocked();
         slot.open = false;
@@ -292,21 +337,35 @@ DWORD LongData(UINT id, MIDIHDR* header, DWORD_PTR size) {
     const std::uint64_t now = NowNs();
     const Bus::LongPlan plan = state->bus->BeginLong(static_cast<int>(id), header->dwBufferLength, now);
     if (plan.result != 0) {
+        Log("slot %u: long message of %lu bytes refused\n", id,
+            static_cast<unsigned long>(header->dwBufferLength));
         return plan.result;
     }
     header->dwFlags &= ~static_cast<DWORD>(MHDR_DONE);
     header->dwFlags |= MHDR_INQUEUE;
     std::uint64_t due = kNever;
     if (plan.transferNs) {
-        const std::uint64_t start = state->lastDueNs > now ? state->lastDueNs : now;
+        Slot& slot = state->slots[id];
+        const std::uint64_t start = slot.lastDueNs > now ? slot.lastDueNs : now;
         due = start + (*plan.transferNs > kMinTransferNs ? *plan.transferNs : kMinTransferNs);
-        state->lastDueNs = due;
+        slot.lastDueNs = due;
     }
     state->slots[id].pending.push_back({header, due});
+    if (due == kNever) {
+        Log("slot %u: long message of %lu bytes, never done\n", id,
+            static_cast<unsigned long>(header->dwBufferLength));
+    } else {
+        Log("slot %u: long message of %lu bytes, done in %llu us\n", id,
+            static_cast<unsigned long>(header->dwBufferLength),
+            static_cast<unsigned long long>((due - now) / 1000));
+    }
     SetEvent(state->wake);
     return MMSYSERR_NOERROR;
 }
 
+// A reset hands every pending long message back at once. The one already on the link is carried to
+// its end, as a USB link does with what it has started (the device gets it, and its bytes are read
+// now, as the buffer goes back); those queued behind it, and one that would never finish, are lost.
 DWORD Reset(UINT id) {
     std::vector<Completion> done;
     {
@@ -315,12 +374,23 @@ DWORD Reset(UINT id) {
             return MMSYSERR_INVALHANDLE;
         }
         Slot& slot = state->slots[id];
-        for (Pending& p : slot.pending) {
+        const std::uint64_t now = NowNs();
+        std::size_t aborted = 0;
+        for (std::size_t i = 0; i < slot.pending.size(); ++i) {
+            Pending& p = slot.pending[i];
+            if (i == 0 && p.dueNs != kNever) {
+                const auto* bytes = reinterpret_cast<const std::uint8_t*>(p.header->lpData);
+                state->bus->LongDone(static_cast<int>(id), {bytes, p.header->dwBufferLength}, now);
+            } else {
+                ++aborted;
+            }
             Finish(p);
             done.push_back({slot.desc, slot.flags, MOM_DONE, reinterpret_cast<DWORD_PTR>(p.header)});
         }
-        state->bus->Reset(static_cast<int>(id), slot.pending.size(), NowNs());
+        Log("slot %u: reset, %zu pending, %zu lost\n", id, slot.pending.size(), aborted);
+        state->bus->Reset(static_cast<int>(id), aborted, now);
         slot.pending.clear();
+        slot.lastDueNs = 0;
         WriteVerdictLocked();
     }
     for (const Completion& c : done) {

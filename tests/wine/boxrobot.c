@@ -11,10 +11,12 @@
  * logged when it shows, with its texts, its place on the screen, the positions its bar took, and
  * when it hides; "position: P%" each time the bar passes another tenth. The robot ends when the stop file
  * exists. */
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
 #include <string.h>
-#include <windows.h>
+// clang-format on
 
 #define MAX_ANSWERS 32
 #define ICON_ID 1088 /* the icon control of a message box */
@@ -177,6 +179,7 @@ static void FollowProgress(HWND box, struct Found* f) {
 }
 
 static DWORD self;
+static int samplePass; /* the bar is read every few passes: each read waits for the program */
 
 static BOOL CALLBACK TopLevel(HWND w, LPARAM param) {
     (void)param;
@@ -214,7 +217,8 @@ int main(int argc, char** argv) {
     for (; i < argc && answerCount < MAX_ANSWERS; ++i) answers[answerCount++] = argv[i];
     self = GetCurrentProcessId();
     Log("ready\n");
-    while (!FileExists(stop)) {
+    for (int pass = 0; !FileExists(stop); ++pass) {
+        samplePass = pass % 6 == 0;
         EnumWindows(TopLevel, 0);
         if (progressVisible && (!IsWindow(progressBox) || !IsWindowVisible(progressBox))) {
             Log("progress hidden: %d positions seen, last %d\n", distinctPositions, lastPos);

@@ -1,10 +1,12 @@
 /* Lists the MIDI output ports, one name per line, then sends one long message to the port named
  * on the command line and waits for the driver to finish it. Proves the driver's plumbing
  * without the updater. Exit: 0 done, 2 no such port, 3 open failed, 4 send failed, 5 time-out. */
+// clang-format off
+#include <windows.h>
 #include <mmsystem.h>
 #include <stdio.h>
 #include <string.h>
-#include <windows.h>
+// clang-format on
 
 int main(int argc, char** argv) {
     const char* want = argc > 1 ? argv[1] : "Quadrilux Pro";

@@ -73,7 +73,7 @@ for n in $(seq 90 130); do
     fi
 done
 [ -n "$display" ] || die "no free X display number"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
 xvfb_pid=$!
 export DISPLAY=$display
 export WINEPREFIX="$out/prefix"
@@ -113,6 +113,10 @@ REGEDIT4
 "Default"="800x600"
 EOF
 "$WINE" regedit /S "$(winpath "$out/setup.reg")" || die "cannot import the registry settings"
+# The desktop wineboot started is the plain root window; the next server starts the virtual one.
+"$WINESERVER" -k >/dev/null 2>&1
+"$WINESERVER" -w >/dev/null 2>&1
+"$WINESERVER" -p >/dev/null 2>&1 &
 windows="$WINEPREFIX/drive_c/windows"
 cp "${drv[x86_64]}" "$windows/system32/wineqlx.drv"
 [ -n "${drv[i686]:-}" ] && cp "${drv[i686]}" "$windows/syswow64/wineqlx.drv"
@@ -176,7 +180,7 @@ watch_screens() { # dir robot-log shots...
                 unset "at_shot[$s]"
             fi
         done
-        sleep 0.05
+        sleep 0.1
     done
 }
 
@@ -212,7 +216,8 @@ run_program() {
     local t=$(date +%s.%N)
     (
         cd "$out/$arch/bin" || exit 1
-        export WINEDEBUG=-all,+debugstr QLX_WINE_VERDICT="$(winpath "$dir/verdict.txt")"
+        export WINEDEBUG=-all,+debugstr QLX_WINE_VERDICT="$(winpath "$dir/verdict.txt")" \
+            QLX_WINE_LOG="$(winpath "$dir/driver.log")"
         for e in "${envs[@]}"; do export "${e?}"; done
         exec timeout -k 5 120 "$WINE" ./QuadriluxProUpdate.exe >"$dir/stdout.txt" 2>"$dir/stderr.txt"
     )
