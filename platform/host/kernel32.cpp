@@ -177,7 +177,8 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (milliseconds != INFINITE) {
         deadline = host::NowLocked() + host::Nanos{milliseconds} * host::kNanosPerMilli;
     }
-    if (!host::BlockUntil(lock, [&] { return object->Signalled(); }, deadline)) {
+    auto signalled = [&] { return object->Signalled(); };
+    if (!host::BlockUntil(lock, signalled, deadline)) {
         return WAIT_TIMEOUT;
     }
     object->Acquired();
@@ -227,8 +228,8 @@ DWORD WINAPI GetCurrentThreadId() {
 
 void WINAPI Sleep(DWORD milliseconds) {
     Guard lock(host::Mutex());
-    host::BlockUntil(lock, [] { return false; },
-                     host::NowLocked() + host::Nanos{milliseconds} * host::kNanosPerMilli);
+    auto never = [] { return false; };
+    host::BlockUntil(lock, never, host::NowLocked() + host::Nanos{milliseconds} * host::kNanosPerMilli);
 }
 
 DWORD WINAPI GetTickCount() {
@@ -258,6 +259,7 @@ namespace sim {
 void Reset(bool realTime) {
     Guard lock(host::Mutex());
     host::ResetClockLocked(realTime);
+    host::ParticipateLocked();
     host::RunResetHooksLocked();
 }
 
