@@ -1,6 +1,7 @@
 /* Lists the MIDI output ports, one name per line, then sends one long message to the port named
  * on the command line and waits for the driver to finish it. Proves the driver's plumbing
- * without the updater. Exit: 0 done, 2 no such port, 3 open failed, 4 send failed, 5 time-out. */
+ * without the updater, and waits for the device to come back after its reboot.
+ * Exit: 0 done, 2 no such port, 3 open failed, 4 send failed, 5 time-out. */
 // clang-format off
 #include <windows.h>
 #include <mmsystem.h>
@@ -40,8 +41,13 @@ int main(int argc, char** argv) {
     midiOutUnprepareHeader(out, &h, sizeof(h));
     midiOutReset(out);
     midiOutClose(out);
-    Sleep(50);
     MIDIOUTCAPSA caps;
     printf("after header: caps %u\n", midiOutGetDevCapsA((UINT)found, &caps, sizeof(caps)));
+    /* The device reboots into update mode and comes back under the same name. */
+    DWORD start = GetTickCount();
+    while (midiOutGetDevCapsA((UINT)found, &caps, sizeof(caps)) != 0 && GetTickCount() - start < 10000)
+        Sleep(20);
+    printf("back: %s\n", midiOutGetDevCapsA((UINT)found, &caps, sizeof(caps)) == 0 ? caps.szPname : "no");
+    fflush(stdout);
     return w == WAIT_OBJECT_0 ? 0 : 5;
 }

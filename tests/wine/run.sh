@@ -62,6 +62,10 @@ rm -rf "$out"
 mkdir -p "$out/screenshots" "$out/tools"
 x86_64-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$out/tools/boxrobot.exe" "$here/boxrobot.c" -luser32 -lcomctl32 ||
     die "cannot build the box robot"
+for arch in "${archs[@]}"; do
+    "$arch-w64-mingw32-gcc" -O2 -Wall -Wextra -Werror -o "$out/tools/portprobe-$arch.exe" "$here/portprobe.c" -lwinmm ||
+        die "cannot build the port probe"
+done
 
 # ---- Display, prefix, server ---------------------------------------------------------------------
 
@@ -184,17 +188,18 @@ watch_screens() { # dir robot-log shots...
     done
 }
 
-# run_program arch name [--shot SPEC]... [--env VAR=VALUE]... -- answers...
+# run_program arch name [--shot SPEC]... [--env VAR=VALUE]... [--program EXE] -- answers...
 # Leaves in $out/<arch>/<name>/: robot.log, stdout.txt, stderr.txt, trace.txt, verdict.txt, rc.
 run_program() {
     local arch=$1 name=$2
     shift 2
-    local dir="$out/$arch/$name" shots=() envs=()
+    local dir="$out/$arch/$name" shots=() envs=() program=./QuadriluxProUpdate.exe
     mkdir -p "$dir"
     while [ $# -gt 0 ] && [ "$1" != -- ]; do
         case "$1" in
             --shot) shots+=("$2") ;;
             --env) envs+=("$2") ;;
+            --program) program=$2 ;;
         esac
         shift 2
     done
@@ -219,7 +224,7 @@ run_program() {
         export WINEDEBUG=-all,+debugstr QLX_WINE_VERDICT="$(winpath "$dir/verdict.txt")" \
             QLX_WINE_LOG="$(winpath "$dir/driver.log")"
         for e in "${envs[@]}"; do export "${e?}"; done
-        exec timeout -k 5 120 "$WINE" ./QuadriluxProUpdate.exe >"$dir/stdout.txt" 2>"$dir/stderr.txt"
+        exec timeout -k 5 120 "$WINE" "$program" >"$dir/stdout.txt" 2>"$dir/stderr.txt"
     )
     echo $? >"$dir/rc"
     local ms=$((($(date +%s%N) - t) / 1000000))
@@ -320,6 +325,22 @@ status_seen='TkUpdate:Device received status\n'
 device="boot=2500ms,rate=31250"
 
 # ---- Scenarios -----------------------------------------------------------------------------------
+
+# The driver alone, under a small program of ours: ports listed, a long message finished from the
+# driver's thread, the device off the bus after the header and back after its boot time.
+scenario_driver() {
+    local arch=$1 dir="$out/$1/driver"
+    run_program "$arch" driver --program "$out/tools/portprobe-$arch.exe" --env "QLX_WINE_SCENARIO=boot=500ms,rate=31250" \
+        --env "QLX_WINE_EXTRA_PORT=Other Synth" --
+    begin "$arch driver plumbing"
+    check "exit code 0" exit_code_is "$dir" 0
+    check "ports listed, message done by the event, device away after the header and back" stdout_is "$dir" \
+        "0 0 Other Synth" "1 0 Quadrilux Pro" "flags after send 6" "wait 0 flags 3" "after header: caps 2" \
+        "back: Quadrilux Pro"
+    check "the device took the header" verdict_has "$dir" "headers: 1"
+    check "and switched to update mode" verdict_has "$dir" "switches: 1"
+    finish "$dir"
+}
 
 scenario_success() { # arch
     local arch=$1 dir="$out/$1/success" shots=()
@@ -433,12 +454,13 @@ scenario_driver_library() {
     finish "$dir"
 }
 
-all=(success no-device consent-no port-busy stall-10 driver-library)
+all=(driver success no-device consent-no port-busy stall-10 driver-library)
 wanted=("$@")
 [ ${#wanted[@]} -eq 0 ] && wanted=("${all[@]}")
 for arch in "${archs[@]}"; do
     for s in "${wanted[@]}"; do
         case "$s" in
+            driver) scenario_driver "$arch" ;;
             success) scenario_success "$arch" ;;
             no-device) scenario_no_device "$arch" ;;
             consent-no) scenario_consent_no "$arch" ;;
