@@ -58,13 +58,9 @@ std::string Trimmed(std::string path) {
     return path;
 }
 
-bool IsRoot(HKEY key) {
-    return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
-}
+bool IsRoot(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER; }
 
-std::string RootName(HKEY root) {
-    return root == HKEY_LOCAL_MACHINE ? "hklm" : "hkcu";
-}
+std::string RootName(HKEY root) { return root == HKEY_LOCAL_MACHINE ? "hklm" : "hkcu"; }
 
 // The full name of a key given by a handle (a root or an open key) and a sub-path. Lock held.
 bool FullNameLocked(HKEY key, const std::string& subPath, std::string& out) {

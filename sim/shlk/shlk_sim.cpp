@@ -27,12 +27,12 @@ namespace {
 
 #if defined(_WIN32)
 class Lock {
-  public:
+public:
     Lock() { InitializeCriticalSection(&section_); }
     void lock() { EnterCriticalSection(&section_); }
     void unlock() { LeaveCriticalSection(&section_); }
 
-  private:
+private:
     CRITICAL_SECTION section_;
 };
 
@@ -57,9 +57,7 @@ void StartThread(void (*run)(void*), void* argument) {
     CloseHandle(thread);
 }
 
-void NapMs(int ms) {
-    Sleep(static_cast<DWORD>(ms));
-}
+void NapMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 #else
 using Lock = std::recursive_mutex;
 
@@ -67,9 +65,7 @@ void StartThread(void (*run)(void*), void* argument) {
     std::thread([run, argument] { run(argument); }).detach();
 }
 
-void NapMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void NapMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 #endif
 
 Lock& TheLock() {
@@ -78,7 +74,7 @@ Lock& TheLock() {
 }
 
 class Held {
-  public:
+public:
     Held() { TheLock().lock(); }
     ~Held() { TheLock().unlock(); }
     Held(const Held&) = delete;
@@ -249,7 +245,7 @@ void LogLocked(const char* what, const std::uint8_t* bytes, std::int32_t length)
 // ---- The objects handed out ----------------------------------------------------------------------
 
 class SimInput final : public DriverInput {
-  public:
+public:
     explicit SimInput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.inputs;
@@ -291,7 +287,7 @@ class SimInput final : public DriverInput {
     }
     std::size_t DeviceIndex() const { return device_; }
 
-  private:
+private:
     std::size_t device_;
     ReceiveCallback callback_ = nullptr;
     void* context_ = nullptr;
@@ -319,7 +315,7 @@ void ReplyThread(void* argument) {
 }
 
 class SimOutput final : public DriverOutput {
-  public:
+public:
     explicit SimOutput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.outputs;
@@ -351,12 +347,12 @@ class SimOutput final : public DriverOutput {
         return 1;
     }
 
-  private:
+private:
     std::size_t device_;
 };
 
 class SimDevice final : public DriverDevice {
-  public:
+public:
     SimDevice(const DeviceSpec& spec, std::size_t index) : spec_(spec), index_(index) {
         Held held;
         ++S().counts.deviceNew;
@@ -391,7 +387,7 @@ class SimDevice final : public DriverDevice {
         return new SimOutput(index_);
     }
 
-  private:
+private:
     static void Count(std::int32_t Counters::*counter) {
         Held held;
         ++(S().counts.*counter);
@@ -401,7 +397,7 @@ class SimDevice final : public DriverDevice {
 };
 
 class SimConnection final : public QuenwickShadeLink::Connection {
-  public:
+public:
     SimConnection(DevicesChangedCallback callback, BaseDevice* context, std::vector<DeviceSpec> devices)
         : callback_(callback), context_(context), devices_(std::move(devices)) {}
     SimConnection(const SimConnection&) = delete;
@@ -417,7 +413,7 @@ class SimConnection final : public QuenwickShadeLink::Connection {
     }
     void Notify() const { callback_(context_); }
 
-  private:
+private:
     DevicesChangedCallback callback_;
     BaseDevice* context_;
     std::vector<DeviceSpec> devices_;

@@ -12,7 +12,7 @@ using devtest::Shlk;
 void SHLK_CALL SentinelDestroy(QuenwickShadeLink::Connection* /*connection*/) {}
 
 class DriverConnectionTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         shlk.reset();
         shlk.set("reply", "none");
@@ -38,9 +38,7 @@ struct Fallback {
     void (*setUp)();
     int loadAttempts;
 };
-void PrintTo(const Fallback& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Fallback& c, std::ostream* os) { *os << c.name; }
 
 class Fallbacks : public DriverConnectionTest, public ::testing::WithParamInterface<Fallback> {};
 
@@ -52,9 +50,7 @@ TEST_P(Fallbacks, EndInTheDummyWithoutTouchingDriverDestroy) {
     EXPECT_EQ(shlk.count("create"), 0);
 }
 
-std::vector<std::uint8_t> Unterminated(std::size_t n) {
-    return std::vector<std::uint8_t>(n, 'a');
-}
+std::vector<std::uint8_t> Unterminated(std::size_t n) { return std::vector<std::uint8_t>(n, 'a'); }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Fallbacks,

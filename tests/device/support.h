@@ -52,7 +52,7 @@ inline Bytes Sysex(std::size_t n, std::vector<std::pair<std::size_t, std::uint8_
 }
 
 class RecordingDevice final : public BaseDevice {
-  public:
+public:
     void ConnectionChanged() override { events.push_back("connection-changed"); }
     void BlockReplyReceived(std::uint8_t* message, std::int32_t length) override {
         char text[64];
