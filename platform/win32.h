@@ -18,10 +18,12 @@
 #include <dbt.h>
 // clang-format on
 #else
+// clang-format off
 #include "platform/host/api/types.h"
 #include "platform/host/api/kernel32.h"
 #include "platform/host/api/user32.h"
 #include "platform/host/api/comctl32.h"
 #include "platform/host/api/winmm.h"
 #include "platform/host/api/advapi32.h"
+// clang-format on
 #endif

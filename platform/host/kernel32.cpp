@@ -78,11 +78,13 @@ DebugChannel& D() {
 }
 
 DWORD majorVersion = 10;
+int threadCreationFailures = 0;
 
 const host::ResetHook resetKernel([] {
     LoadBuiltinResourcesLocked();
     D().lines.clear();
     majorVersion = 10;
+    threadCreationFailures = 0;
 });
 
 }  // namespace
@@ -177,7 +179,8 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (milliseconds != INFINITE) {
         deadline = host::NowLocked() + host::Nanos{milliseconds} * host::kNanosPerMilli;
     }
-    if (!host::BlockUntil(lock, [&] { return object->Signalled(); }, deadline)) {
+    auto signalled = [&] { return object->Signalled(); };
+    if (!host::BlockUntil(lock, signalled, deadline)) {
         return WAIT_TIMEOUT;
     }
     object->Acquired();
@@ -204,6 +207,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES /*attributes*/, SIZE_T /*stackS
     HANDLE handle = nullptr;
     {
         Guard lock(host::Mutex());
+        if (threadCreationFailures > 0) {
+            --threadCreationFailures;
+            lastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
+            return nullptr;
+        }
         handle = host::AddHandleLocked(thread);
         host::ThreadStartingLocked();
     }
@@ -227,8 +235,8 @@ DWORD WINAPI GetCurrentThreadId() {
 
 void WINAPI Sleep(DWORD milliseconds) {
     Guard lock(host::Mutex());
-    host::BlockUntil(lock, [] { return false; },
-                     host::NowLocked() + host::Nanos{milliseconds} * host::kNanosPerMilli);
+    auto never = [] { return false; };
+    host::BlockUntil(lock, never, host::NowLocked() + host::Nanos{milliseconds} * host::kNanosPerMilli);
 }
 
 DWORD WINAPI GetTickCount() {
@@ -258,6 +266,7 @@ namespace sim {
 void Reset(bool realTime) {
     Guard lock(host::Mutex());
     host::ResetClockLocked(realTime);
+    host::ParticipateLocked();
     host::RunResetHooksLocked();
 }
 
@@ -382,6 +391,11 @@ ResourceOverride::~ResourceOverride() {
 void SetWindowsMajorVersion(DWORD major) {
     Guard lock(host::Mutex());
     majorVersion = major;
+}
+
+void FailThreadCreation(int count) {
+    Guard lock(host::Mutex());
+    threadCreationFailures = count;
 }
 
 }  // namespace sim

@@ -29,8 +29,8 @@ struct State {
     bool realTime = false;
     Nanos virtualNow = 0;
     std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
-    int running = 0;        // participating threads that are not blocked
-    bool firing = false;    // a thread is running due timers
+    int running = 0;      // participating threads that are not blocked
+    bool firing = false;  // a thread is running due timers
     std::set<Waiter*> waiters;
     std::map<std::pair<Nanos, std::uint64_t>, std::function<void()>> timers;
     std::uint64_t nextTimerId = 1;
@@ -157,6 +157,13 @@ void ThreadEndedLocked() {
     s.cv.notify_all();
 }
 
+void ParticipateLocked() {
+    if (!participating) {
+        participating = true;
+        ++S().running;
+    }
+}
+
 void ResetClockLocked(bool realTime) {
     State& s = S();
     s.realTime = realTime;
@@ -168,10 +175,7 @@ void ResetClockLocked(bool realTime) {
 
 bool BlockUntil(Guard& lock, std::function<bool()> ready, std::optional<Nanos> deadline) {
     State& s = S();
-    if (!participating) {
-        participating = true;
-        ++s.running;
-    }
+    ParticipateLocked();
     Waiter w{std::move(ready), deadline};
     s.waiters.insert(&w);
     --s.running;

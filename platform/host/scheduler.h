@@ -6,9 +6,11 @@
 // so a 305-second failure finishes in milliseconds and always the same way. In real mode the same
 // waits follow the wall clock.
 //
-// Participating threads: every thread made by CreateThread, and every other thread from its first
-// blocking call on. A thread that waits outside the stand-in (std::thread::join, a condition
-// variable of its own) freezes the virtual clock, so tests wait through the stand-in.
+// Participating threads: every thread made by CreateThread, the thread that called sim::Reset (the
+// test's own thread, which must not let a thread it started run the clock ahead of it before its
+// own first wait), and every other thread from its first blocking call on. A thread that waits outside the
+// stand-in (std::thread::join, a condition variable of its own) freezes the virtual clock, so tests wait
+// through the stand-in.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +47,9 @@ void CancelLocked(std::uint64_t id);
 void ThreadStartingLocked();
 void EnterStartedThread();  // first thing on the new thread, no lock needed
 void ThreadEndedLocked();
+
+// Counts the calling thread as participating from now on. Lock held.
+void ParticipateLocked();
 
 // Resets the clock to 0 and drops all timers. Lock held.
 void ResetClockLocked(bool realTime);

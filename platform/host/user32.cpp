@@ -148,7 +148,8 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE /*instance*/) {
 }
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                            LPVOID param) {
     Guard lock(host::Mutex());
     if (className == nullptr || IS_INTRESOURCE(className)) {
         return nullptr;
@@ -160,7 +161,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     if (parent != nullptr && parent != HWND_MESSAGE && !host::FindWindowLocked(parent)) {
         return nullptr;
     }
-    std::shared_ptr<host::Window> window = host::NewWindowLocked(cls->second.name, cls->second.info.lpfnWndProc);
+    std::shared_ptr<host::Window> window =
+        host::NewWindowLocked(cls->second.name, cls->second.info.lpfnWndProc);
     window->text = windowName == nullptr ? "" : windowName;
     window->style = style;
     window->exStyle = exStyle;
@@ -177,8 +179,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
         parentWindow->children.push_back(window->handle);
     }
     HWND handle = window->handle;
-    CREATESTRUCTA create{param, instance, menu, parent, h, w, top, left, static_cast<LONG>(style), windowName,
-                         className, exStyle};
+    CREATESTRUCTA create{param,      instance,  menu,   parent, h, w, top, left, static_cast<LONG>(style),
+                         windowName, className, exStyle};
     LPARAM createParam = reinterpret_cast<LPARAM>(&create);
     if (host::CallWindowLocked(lock, handle, WM_NCCREATE, 0, createParam) == 0 ||
         host::CallWindowLocked(lock, handle, WM_CREATE, 0, createParam) == -1) {
@@ -367,8 +369,8 @@ BOOL WINAPI PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam
         }
         target = window->thread;
     }
-    WM().queues[target].posted.push_back(
-        MSG{handle, message, wParam, lParam, static_cast<DWORD>(host::NowLocked() / host::kNanosPerMilli), {}});
+    WM().queues[target].posted.push_back(MSG{
+        handle, message, wParam, lParam, static_cast<DWORD>(host::NowLocked() / host::kNanosPerMilli), {}});
     host::WakeLocked();
     return TRUE;
 }
@@ -386,7 +388,8 @@ LRESULT WINAPI SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
     host::SentMessage sent{handle, message, wParam, lParam};
     WM().queues[window->thread].sent.push_back(&sent);
     host::WakeLocked();
-    host::BlockUntil(lock, [&sent] { return sent.done; }, std::nullopt);
+    auto answered = [&sent] { return sent.done; };
+    host::BlockUntil(lock, answered, std::nullopt);
     return sent.result;
 }
 

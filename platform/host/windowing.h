@@ -29,7 +29,7 @@ struct Window {
     std::thread::id thread;
     HWND parent = nullptr;  // HWND_MESSAGE for message-only windows
     HWND owner = nullptr;
-    int id = 0;             // control identifier of a child
+    int id = 0;  // control identifier of a child
     std::string text;
     DWORD style = 0;
     DWORD exStyle = 0;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "platform/host/sim.h"
 #include "platform/win32.h"
@@ -57,6 +58,22 @@ TEST_F(ClockTest, ClockWaitsForEveryThreadToBlock) {
     EXPECT_EQ(sim::NowMs(), 5000u);
     sim::JoinThread(thread);
     EXPECT_EQ(sim::NowMs(), 6000u);
+    CloseHandle(thread);
+    CloseHandle(event);
+}
+
+TEST_F(ClockTest, StartedThreadCannotRunTheClockAheadOfTheTestThread) {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, SleepyThread, event, 0, nullptr);
+    // Give the new thread every chance to reach its sleeps before this thread first waits.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    while (std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(sim::NowMs(), 0u);
+    EXPECT_EQ(WaitForSingleObject(event, 10'000), WAIT_OBJECT_0);
+    EXPECT_EQ(sim::NowMs(), 5000u);
+    sim::JoinThread(thread);
     CloseHandle(thread);
     CloseHandle(event);
 }

@@ -48,7 +48,7 @@ using LPLONG = LONG*;
     struct name##__ {            \
         int unused;              \
     };                           \
-    using name = struct name##__*
+    using name = struct name##__*  // NOLINT(bugprone-macro-parentheses): a type name cannot be parenthesised
 using HANDLE = void*;
 QLX_DECLARE_HANDLE(HWND);
 QLX_DECLARE_HANDLE(HINSTANCE);
@@ -78,8 +78,9 @@ using FARPROC = LONG_PTR (*)();
 #define IS_INTRESOURCE(r) ((reinterpret_cast<ULONG_PTR>(r) >> 16) == 0)
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xffff))
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xffff))
-#define MAKELONG(a, b) \
-    (static_cast<LONG>(static_cast<DWORD>(static_cast<WORD>(a)) | (static_cast<DWORD>(static_cast<WORD>(b)) << 16)))
+#define MAKELONG(a, b)                                            \
+    (static_cast<LONG>(static_cast<DWORD>(static_cast<WORD>(a)) | \
+                       (static_cast<DWORD>(static_cast<WORD>(b)) << 16)))
 
 struct GUID {
     std::uint32_t Data1;

@@ -39,6 +39,11 @@ public:
 };
 
 // Output ports, in device-identifier order. Each has a stable id (not its device identifier).
+// A port serves one client: a second midiOutOpen while it is open gives MMSYSERR_ALLOCATED. A long
+// message with a transfer time of 0 is done inside midiOutLongMsg when nothing is queued before it.
+// Removing an open port hands its pending long messages back as done (bytes not taken); later
+// midiOutLongMsg, midiOutShortMsg and midiOutGetDevCapsA on the handle fail with
+// MMSYSERR_NODRIVER, while midiOutReset and midiOutClose still release it.
 int AddOutputPort(const std::string& name, std::shared_ptr<OutputPortDevice> device = nullptr);
 void RenameOutputPort(int id, const std::string& name);
 void RemoveOutputPort(int id);
@@ -50,12 +55,25 @@ void RemoveInputPort(int id);
 void SetInputCapsError(int id, MMRESULT error);
 
 // For a port added without a device: the transfer time of every long message (0 after adding;
-// nullopt: never finishes), an open error, and what reached it.
+// nullopt: never finishes) and an open error. What reached a port is recorded for every port.
 void SetTransferTime(int id, std::optional<std::uint64_t> transferNs);
 void SetOpenError(int id, MMRESULT error);
 std::vector<std::vector<std::uint8_t>> LongMessagesReceived(int id);
 std::vector<DWORD> ShortMessagesReceived(int id);
 
+void RenameInputPort(int id, const std::string& name);
+
+// Errors on demand for midiOutPrepareHeader and midiOutUnprepareHeader on this port (0: succeed).
+void SetPrepareError(int id, MMRESULT error);
+void SetUnprepareError(int id, MMRESULT error);
+// For a port added without a device: what midiOutLongMsg returns (0: accept).
+void SetLongMessageError(int id, MMRESULT error);
+// Long messages of this port that the platform still owns (queued or in transfer), over its open
+// handles.
+std::size_t PendingLongMessages(int id);
+
+// prepares/unprepares count the headers that became prepared or unprepared; longMessages the long
+// messages accepted; opens/closes/resets the successful calls.
 struct MidiCounters {
     int opens = 0;
     int closes = 0;
