@@ -31,7 +31,8 @@ Function ExportAs(FARPROC address) {
 // terminator is refused rather than read past).
 bool ReadLibraryLocation(char (&path)[kLocationBufferSize]) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    HKEY machine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr): a predefined handle value
+    if (RegOpenKeyExA(machine, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     DWORD size = kLocationBufferSize;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,19 +37,14 @@ private:
     CRITICAL_SECTION section_;
 };
 
-struct ThreadJob {
-    void (*run)(void*);
-    void* argument;
-};
-
 DWORD WINAPI ThreadMain(LPVOID parameter) {
-    std::unique_ptr<ThreadJob> job(static_cast<ThreadJob*>(parameter));
-    job->run(job->argument);
+    std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(parameter));
+    (*job)();
     return 0;
 }
 
-void StartThread(void (*run)(void*), void* argument) {
-    auto* job = new ThreadJob{run, argument};
+void StartThread(std::function<void()> run) {
+    auto* job = new std::function<void()>(std::move(run));
     HANDLE thread = CreateThread(nullptr, 0, &ThreadMain, job, 0, nullptr);
     if (thread == nullptr) {
         ThreadMain(job);  // no thread to be had: run it here rather than lose it
@@ -61,8 +57,8 @@ void NapMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 #else
 using Lock = std::recursive_mutex;
 
-void StartThread(void (*run)(void*), void* argument) {
-    std::thread([run, argument] { run(argument); }).detach();
+void StartThread(std::function<void()> run) {
+    std::thread(std::move(run)).detach();
 }
 
 void NapMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -307,8 +303,7 @@ void DeliverReplyLocked(std::size_t device) {
     }
 }
 
-void ReplyThread(void* argument) {
-    const auto device = reinterpret_cast<std::uintptr_t>(argument);
+void ReplyThread(std::size_t device) {
     Held held;
     DeliverReplyLocked(device);
     --S().repliesInFlight;
@@ -342,7 +337,7 @@ public:
             DeliverReplyLocked(device_);
         } else if (s.reply == ReplyMode::Thread) {
             ++s.repliesInFlight;
-            StartThread(&ReplyThread, reinterpret_cast<void*>(static_cast<std::uintptr_t>(device_)));
+            StartThread([device = device_] { ReplyThread(device); });
         }
         return 1;
     }
@@ -435,8 +430,8 @@ bool NotifyNewest() {
     return true;
 }
 
-void NotifyThread(void* argument) {
-    NapMs(static_cast<int>(reinterpret_cast<std::intptr_t>(argument)));
+void NotifyThread(int delayMs) {
+    NapMs(delayMs);
     NotifyNewest();
 }
 
@@ -465,7 +460,7 @@ QLX_EXPORT QuenwickShadeLink::Connection* SHLK_CALL SHLKCreate(DevicesChangedCal
     ++s.counts.connections;
     if (s.notifyMs >= 0 && !s.notifyScheduled) {
         s.notifyScheduled = true;
-        StartThread(&NotifyThread, reinterpret_cast<void*>(static_cast<std::intptr_t>(s.notifyMs)));
+        StartThread([delay = s.notifyMs] { NotifyThread(delay); });
     }
     return connection;
 }
@@ -572,7 +567,7 @@ QLX_EXPORT std::int32_t SHLK_CALL QlxShlkWaitIdle(std::int32_t timeoutMs) {
 
 QLX_EXPORT std::int32_t SHLK_CALL QlxShlkNotify(std::int32_t onOwnThread) {
     if (onOwnThread != 0) {
-        StartThread(&NotifyThread, nullptr);
+        StartThread([] { NotifyThread(0); });
         return 1;
     }
     return NotifyNewest() ? 1 : 0;

@@ -136,9 +136,12 @@ struct Shlk {
 };
 
 constexpr char kKey[] = "Software\\Quenwick\\Shlk";
+// The predefined root keys are handle values made from numbers.
+inline const HKEY kMachine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr)
+inline const HKEY kUser = HKEY_CURRENT_USER;      // NOLINT(performance-no-int-to-ptr)
 
 inline void InstallLibrary(const std::string& path) {
-    sim::SetRegistryString(HKEY_LOCAL_MACHINE, kKey, "Location", path);
+    sim::SetRegistryString(kMachine, kKey, "Location", path);
 }
 
 inline const Bytes kStatusRequest = Hex("F0 00 20 29 03 01 7F 60 21 00 00 00 00 F7");
