@@ -42,11 +42,46 @@ TEST_F(UpdateWorker, SendsTheWholeImageToTheDeviceInUpdateMode) {
     }
     // The device is back at 2.5 s, found by the first polling pass at 5 s + 1 s.
     EXPECT_EQ(Opens(Role::Main, 2), (std::vector<std::pair<std::uint64_t, unsigned>>{{6000, 0}}));
-    EXPECT_EQ(outcome.postedAtMs, 6000u);
+    // The port is kept a second after the final message, so that it arrives.
+    EXPECT_EQ(outcome.postedAtMs, 7000u);
     // The bar stays full past the total.
     auto bar = sim::ProgressBar(GetDlgItem(progress->dialog, IDC_PROGRESS_BAR));
     ASSERT_TRUE(bar);
     EXPECT_EQ(bar->position, 2756);
+}
+
+TEST_F(UpdateWorker, PacedLinksDeliverTheWholeImage) {
+    struct Case {
+        const char* scenario;
+        std::uint64_t streamMs;  // until the final message is handed over: 121,279 bytes at the rate
+    } cases[] = {{"rate=3125", 38'809}, {"rate=1000000", 121}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        sim::Reset();
+        SetUp();
+        Plug(c.scenario);
+        UpdateOutcome outcome = Run();
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(device->Report().verdict, model::kIntact);
+        EXPECT_EQ(device->Report().abortedMessages, 0);
+        EXPECT_NEAR(static_cast<double>(outcome.postedAtMs), static_cast<double>(6000 + c.streamMs + 1000),
+                    1.0);
+    }
+}
+
+TEST_F(UpdateWorker, SlowPortGetsTheHeaderAndTheFinalMessageBeforeItIsReleased) {
+    // A port that takes 50 ms over every message and never restarts: the header and, after the
+    // polling finds the same port again, the whole stream reach it, the last message included.
+    int port = sim::AddOutputPort("Quadrilux Pro");
+    sim::SetTransferTime(port, 50'000'000);
+    UpdateOutcome outcome = Run();
+    EXPECT_EQ(outcome.status, 0);
+    auto received = sim::LongMessagesReceived(port);
+    ASSERT_EQ(received.size(), 1u + 2758u);
+    EXPECT_EQ(received[0].size(), 15u);
+    EXPECT_EQ(received[1].size(), 15u);
+    EXPECT_EQ(received.back().size(), 24u);
+    EXPECT_EQ(received.back()[5], 0x76);
 }
 
 TEST_F(UpdateWorker, DeviceThatNeverComesBackFailsAfterThePolling) {
