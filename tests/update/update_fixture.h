@@ -23,7 +23,7 @@
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 // Records every SetProgress the worker makes, with what it returned.
-class RecordingProgress : public Progress {
+class RecordingProgress final : public Progress {
 public:
     using Progress::Progress;
     struct Call {
