@@ -49,8 +49,11 @@ void Draw(const sim::MessageBoxRecord& box) {
     bool tty = isatty(STDERR_FILENO) != 0;
     std::string bold = tty ? "\x1b[1m" : "";
     std::string plain = tty ? "\x1b[0m" : "";
-    std::string out = "\n+-- " + bold + box.caption + plain + " " +
-                      std::string(box.caption.size() < 60 ? 60 - box.caption.size() : 2, '-') + "\n";
+    UINT icon = box.type & 0xF0u;
+    std::string mark = icon == MB_ICONEXCLAMATION ? "(!) " : icon == MB_ICONINFORMATION ? "(i) " : "";
+    std::string title = mark + box.caption;
+    std::string out = "\n+-- " + bold + title + plain + " " +
+                      std::string(title.size() < 60 ? 60 - title.size() : 2, '-') + "\n";
     std::string line;
     for (char c : box.text + (box.text.empty() || box.text.back() != '\n' ? "\n" : "")) {
         if (c == '\n') {
@@ -87,6 +90,9 @@ void AskAtKeyboard(int serial, UINT type) {
                 std::vector<sim::BoxButton> buttons = sim::ButtonsOf(type);
                 sim::AnswerMessageBox(serial, buttons.back().answer);
                 return;
+            }
+            if (isatty(STDIN_FILENO) == 0) {
+                std::cerr << typed << "\n";  // typed elsewhere: show it, as a terminal would
             }
             if (std::optional<int> answer = AnswerFor(typed, type)) {
                 sim::AnswerMessageBox(serial, *answer);
