@@ -58,6 +58,8 @@ for arch in "${archs[@]}"; do
     [ -n "${drv[$arch]}" ] || die "$arch: wineqlx.drv not built"
 done
 
+# A server left behind by an interrupted run would keep the old prefix alive.
+WINEPREFIX="$out/prefix" "$WINESERVER" -k >/dev/null 2>&1
 rm -rf "$out"
 mkdir -p "$out/screenshots" "$out/tools"
 x86_64-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$out/tools/boxrobot.exe" "$here/boxrobot.c" -luser32 -lcomctl32 ||
