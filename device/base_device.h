@@ -7,7 +7,7 @@
 #include "device/driver_connection.h"
 
 class BaseDevice {
-public:
+  public:
     static constexpr std::int32_t kRingSize = 4096;
     static constexpr std::int32_t kInitialSysexCapacity = 1024;
     static constexpr std::int32_t kMaxSysexCapacity = 262144;
@@ -51,7 +51,8 @@ public:
     // Notifications, in this slot order.
     virtual void ConnectionChanged() = 0;
     virtual void BlockReplyReceived(std::uint8_t* message, std::int32_t length) = 0;
-    virtual void ValueReplyReceived(std::uint32_t value, std::int32_t byte11, std::int32_t byte12, bool kindTen) = 0;
+    virtual void ValueReplyReceived(std::uint32_t value, std::int32_t byte11, std::int32_t byte12,
+                                    bool kindTen) = 0;
     virtual void StatusReceived() = 0;
     virtual void ErrorOccurred(const char* message) = 0;
     virtual void BankChanged(std::int32_t value);
@@ -78,12 +79,12 @@ public:
     bool nrpnBankArmed;
     bool nrpnProgramArmed;
 
-protected:
+  protected:
     // Not virtual: a device is destroyed through its own most-derived type, never through a
     // BaseDevice pointer.
     ~BaseDevice();
 
-private:
+  private:
     void DispatchSysex(std::int32_t n);
     void TraceUnknownSysex(std::int32_t n) const;
     std::int32_t RingPending() const;

@@ -1,12 +1,15 @@
 #include "device/driver_connection.h"
 
-
 #include "device/attach.h"
 #include "platform/win32.h"
 
-std::int32_t DummyConnection::DeviceCount() { return 0; }
+std::int32_t DummyConnection::DeviceCount() {
+    return 0;
+}
 
-DriverDevice* DummyConnection::Device(std::int32_t /*index*/) { return nullptr; }
+DriverDevice* DummyConnection::Device(std::int32_t /*index*/) {
+    return nullptr;
+}
 
 // Constant-initialised, so it exists before any code runs (also before other static constructors).
 constinit DummyConnection dummyConnection;

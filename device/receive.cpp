@@ -117,33 +117,33 @@ void BaseDevice::ParseChannelMessages() {
             }
             consume();
             switch (controller) {
-            case 99:
-                if (value == 63) {
-                    nrpnBankArmed = true;
-                }
-                break;
-            case 98:
-                if (value == 1) {
-                    nrpnProgramArmed = true;
-                }
-                break;
-            case 6:
-                if (nrpnBankArmed) {
+                case 99:
+                    if (value == 63) {
+                        nrpnBankArmed = true;
+                    }
+                    break;
+                case 98:
+                    if (value == 1) {
+                        nrpnProgramArmed = true;
+                    }
+                    break;
+                case 6:
+                    if (nrpnBankArmed) {
+                        BankChanged(value);
+                        nrpnBankArmed = false;
+                    }
+                    break;
+                case 38:
+                    if (nrpnProgramArmed) {
+                        ProgramChanged(value);
+                        nrpnProgramArmed = false;
+                    }
+                    break;
+                case 32:
                     BankChanged(value);
-                    nrpnBankArmed = false;
-                }
-                break;
-            case 38:
-                if (nrpnProgramArmed) {
-                    ProgramChanged(value);
-                    nrpnProgramArmed = false;
-                }
-                break;
-            case 32:
-                BankChanged(value);
-                break;
-            default:
-                break;
+                    break;
+                default:
+                    break;
             }
         } else if (kind == 0xC0) {
             if (pending < 2) {
@@ -192,9 +192,10 @@ bool BaseDevice::DecodeValueReply(const std::uint8_t* message, ValueReply& reply
     if (kind != 10 && !(kind == 1 && (message[8] & 0x02) != 0)) {
         return false;
     }
-    reply.value = (static_cast<std::uint32_t>(message[13]) << 28) | (static_cast<std::uint32_t>(message[14]) << 21) |
-                  (static_cast<std::uint32_t>(message[15]) << 14) | (static_cast<std::uint32_t>(message[16]) << 7) |
-                  static_cast<std::uint32_t>(message[17]);
+    reply.value = (static_cast<std::uint32_t>(message[13]) << 28) |
+                  (static_cast<std::uint32_t>(message[14]) << 21) |
+                  (static_cast<std::uint32_t>(message[15]) << 14) |
+                  (static_cast<std::uint32_t>(message[16]) << 7) | static_cast<std::uint32_t>(message[17]);
     reply.byte11 = message[11] & 0x7F;
     reply.byte12 = message[12] & 0x7F;
     reply.kindTen = kind == 10;

@@ -6,7 +6,7 @@
 #include "device/base_device.h"
 
 class UpdaterDev final : public BaseDevice {
-public:
+  public:
     UpdaterDev();
     ~UpdaterDev() = default;
     UpdaterDev(const UpdaterDev&) = delete;
@@ -17,7 +17,8 @@ public:
 
     void ConnectionChanged() override;
     void BlockReplyReceived(std::uint8_t* message, std::int32_t length) override;
-    void ValueReplyReceived(std::uint32_t value, std::int32_t byte11, std::int32_t byte12, bool kindTen) override;
+    void ValueReplyReceived(std::uint32_t value, std::int32_t byte11, std::int32_t byte12,
+                            bool kindTen) override;
     void StatusReceived() override;
     void ErrorOccurred(const char* message) override;
 

@@ -2,22 +2,12 @@
 
 QuenwickDeviceList* deviceList = nullptr;
 
-std::string NullDeviceList::FullPortName(std::int32_t /*position*/) {
-    return {};
-}
+std::string NullDeviceList::FullPortName(std::int32_t /*position*/) { return {}; }
 
-std::int32_t NullDeviceList::PortCount() {
-    return 0;
-}
+std::int32_t NullDeviceList::PortCount() { return 0; }
 
-std::string NullDeviceList::PortName(std::int32_t /*position*/) {
-    return {};
-}
+std::string NullDeviceList::PortName(std::int32_t /*position*/) { return {}; }
 
-MIDI::Output* NullDeviceList::CreateOutput(std::int32_t /*position*/) {
-    return nullptr;
-}
+MIDI::Output* NullDeviceList::CreateOutput(std::int32_t /*position*/) { return nullptr; }
 
-std::uintptr_t NullDeviceList::ReservedOperation(std::int32_t /*position*/) {
-    return 0;
-}
+std::uintptr_t NullDeviceList::ReservedOperation(std::int32_t /*position*/) { return 0; }

@@ -9,7 +9,7 @@
 
 // The virtual operations keep this order.
 class QuenwickDeviceList {
-  public:
+public:
     // Full name of the port at `position`, the form OutputPortName gives with fullName set.
     virtual std::string FullPortName(std::int32_t position) = 0;
     virtual ~QuenwickDeviceList() = default;
@@ -20,7 +20,7 @@ class QuenwickDeviceList {
     virtual MIDI::Output* CreateOutput(std::int32_t position) = 0;
     virtual std::uintptr_t ReservedOperation(std::int32_t position) = 0;
 
-  protected:
+protected:
     QuenwickDeviceList() = default;
     QuenwickDeviceList(const QuenwickDeviceList&) = default;
     QuenwickDeviceList& operator=(const QuenwickDeviceList&) = default;
@@ -28,7 +28,7 @@ class QuenwickDeviceList {
 
 // The list this system installs: no ports, every position answered with empty text, 0 or null.
 class NullDeviceList : public QuenwickDeviceList {
-  public:
+public:
     std::string FullPortName(std::int32_t position) override;
     std::int32_t PortCount() override;
     std::string PortName(std::int32_t position) override;

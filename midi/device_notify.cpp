@@ -11,9 +11,7 @@ const char kNotifyWindowClass[] = "QuenwickMidiLibNotifyWindow";
 // The device interface class of audio devices, MIDI ports among them.
 const GUID kAudioCategory = {0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 
-HDEVNOTIFY NoRegistration() {
-    return reinterpret_cast<HDEVNOTIFY>(static_cast<LONG_PTR>(-1));
-}
+HDEVNOTIFY NoRegistration() { return reinterpret_cast<HDEVNOTIFY>(static_cast<LONG_PTR>(-1)); }
 
 HWND notifyWindow = nullptr;
 HDEVNOTIFY notifyHandle = NoRegistration();
@@ -25,7 +23,7 @@ std::vector<DeviceChangeListener*> listeners;
 std::atomic<bool> stateBusy{false};
 
 class StateLock {
-  public:
+public:
     StateLock() {
         while (stateBusy.exchange(true, std::memory_order_acquire)) {
             Sleep(0);

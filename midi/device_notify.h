@@ -5,10 +5,10 @@
 #include "platform/win32.h"
 
 class DeviceChangeListener {
-  public:
+public:
     virtual void OnDeviceChange() = 0;
 
-  protected:
+protected:
     DeviceChangeListener() = default;
     ~DeviceChangeListener() = default;
     DeviceChangeListener(const DeviceChangeListener&) = default;

@@ -12,7 +12,7 @@
 std::uint32_t NameHashOf(std::string_view name);
 
 class MidiOutput : public MIDI::Output {
-  public:
+public:
     static constexpr std::size_t kSendBufferSize = 4352;
 
     // Opens WinMM output port `index`; throws GeneralError when it cannot be opened.
@@ -33,7 +33,7 @@ class MidiOutput : public MIDI::Output {
     bool IsPresent() override;
     void ReservedB() override {}
 
-  private:
+private:
     // Owned by the platform from a successful send until it signals doneEvent.
     std::array<std::uint8_t, kSendBufferSize> sendBuffer{};
     MIDIHDR header{};

@@ -17,7 +17,7 @@ struct ShortMessage {
 
 // The virtual operations keep this order: ports made elsewhere rely on the slots.
 class Output : public RefCounted {
-  public:
+public:
     virtual void ReservedA() = 0;
     // Hands one complete SysEx message to the platform; true when it was accepted. The bytes are
     // copied, so the caller may drop its own copy as soon as this returns.

@@ -11,17 +11,11 @@ const char* const kPortSeparator = ": Port ";
 
 namespace {
 
-bool Contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-void EraseAll(std::string& text, char c) {
-    std::erase(text, c);
-}
+void EraseAll(std::string& text, char c) { std::erase(text, c); }
 
 // A name field of a capability record, up to its terminator and never beyond the field.
 template <std::size_t N>
@@ -94,9 +88,7 @@ std::string TakePortSuffix(std::string& name) {
     return suffix;
 }
 
-std::string PortSuffix(const std::string& digits) {
-    return kPortSeparator + digits;
-}
+std::string PortSuffix(const std::string& digits) { return kPortSeparator + digits; }
 
 void AppendPortNumber(std::string& name, const std::string& masked, const std::string& model) {
     if (Contains(name, kPortSeparator)) {

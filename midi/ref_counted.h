@@ -4,7 +4,7 @@
 #include <cstdint>
 
 class RefCounted {
-  public:
+public:
     RefCounted() = default;
     virtual ~RefCounted() = default;
     RefCounted(const RefCounted&) = delete;

@@ -58,9 +58,13 @@ std::string Trimmed(std::string path) {
     return path;
 }
 
-bool IsRoot(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER; }
+bool IsRoot(HKEY key) {
+    return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
+}
 
-std::string RootName(HKEY root) { return root == HKEY_LOCAL_MACHINE ? "hklm" : "hkcu"; }
+std::string RootName(HKEY root) {
+    return root == HKEY_LOCAL_MACHINE ? "hklm" : "hkcu";
+}
 
 // The full name of a key given by a handle (a root or an open key) and a sub-path. Lock held.
 bool FullNameLocked(HKEY key, const std::string& subPath, std::string& out) {
@@ -116,7 +120,8 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, L
     if (keyIt == Reg().keys.end()) {
         return ERROR_FILE_NOT_FOUND;
     }
-    auto valueIt = keyIt->second.values.find(Lower(valueName == nullptr ? std::string() : std::string(valueName)));
+    auto valueIt =
+        keyIt->second.values.find(Lower(valueName == nullptr ? std::string() : std::string(valueName)));
     if (valueIt == keyIt->second.values.end()) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -175,7 +180,8 @@ void SetRegistryValue(HKEY root, const std::string& path, const std::string& nam
     value.bytes = std::move(bytes);
 }
 
-void SetRegistryString(HKEY root, const std::string& path, const std::string& name, const std::string& value) {
+void SetRegistryString(HKEY root, const std::string& path, const std::string& name,
+                       const std::string& value) {
     std::vector<std::uint8_t> bytes(value.begin(), value.end());
     bytes.push_back(0);
     SetRegistryValue(root, path, name, REG_SZ, std::move(bytes));

@@ -78,11 +78,13 @@ DebugChannel& D() {
 }
 
 DWORD majorVersion = 10;
+int threadCreationFailures = 0;
 
 const host::ResetHook resetKernel([] {
     LoadBuiltinResourcesLocked();
     D().lines.clear();
     majorVersion = 10;
+    threadCreationFailures = 0;
 });
 
 }  // namespace
@@ -205,6 +207,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES /*attributes*/, SIZE_T /*stackS
     HANDLE handle = nullptr;
     {
         Guard lock(host::Mutex());
+        if (threadCreationFailures > 0) {
+            --threadCreationFailures;
+            lastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
+            return nullptr;
+        }
         handle = host::AddHandleLocked(thread);
         host::ThreadStartingLocked();
     }
@@ -384,6 +391,11 @@ ResourceOverride::~ResourceOverride() {
 void SetWindowsMajorVersion(DWORD major) {
     Guard lock(host::Mutex());
     majorVersion = major;
+}
+
+void FailThreadCreation(int count) {
+    Guard lock(host::Mutex());
+    threadCreationFailures = count;
 }
 
 }  // namespace sim

@@ -18,7 +18,7 @@ using host::Guard;
 
 // What a port added without a device of its own does; its settings change under the lock.
 class DefaultDevice : public sim::OutputPortDevice {
-  public:
+public:
     MMRESULT Open() override {
         Guard lock(host::Mutex());
         return openError;

@@ -28,7 +28,8 @@ using QlxShlkSetFunction = void(SHLK_CALL*)(const char* key, const char* value);
 // "output_delete", "inputs" (alive), "outputs" (alive), "set_callback", "sent", "replies".
 using QlxShlkCountFunction = std::int32_t(SHLK_CALL*)(const char* name);
 // Copies message `index` given to SendBytes; returns its length (or -1 when there is none).
-using QlxShlkSentFunction = std::int32_t(SHLK_CALL*)(std::int32_t index, std::uint8_t* out, std::int32_t capacity);
+using QlxShlkSentFunction = std::int32_t(SHLK_CALL*)(std::int32_t index, std::uint8_t* out,
+                                                     std::int32_t capacity);
 // Waits (real time, at most timeoutMs) until no reply is on its way; 1 when idle.
 using QlxShlkWaitIdleFunction = std::int32_t(SHLK_CALL*)(std::int32_t timeoutMs);
 // Calls the devices-changed callback of the newest live connection, here or on a thread of the

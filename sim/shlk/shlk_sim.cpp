@@ -27,12 +27,12 @@ namespace {
 
 #if defined(_WIN32)
 class Lock {
-public:
+  public:
     Lock() { InitializeCriticalSection(&section_); }
     void lock() { EnterCriticalSection(&section_); }
     void unlock() { LeaveCriticalSection(&section_); }
 
-private:
+  private:
     CRITICAL_SECTION section_;
 };
 
@@ -57,13 +57,19 @@ void StartThread(void (*run)(void*), void* argument) {
     CloseHandle(thread);
 }
 
-void NapMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
+void NapMs(int ms) {
+    Sleep(static_cast<DWORD>(ms));
+}
 #else
 using Lock = std::recursive_mutex;
 
-void StartThread(void (*run)(void*), void* argument) { std::thread([run, argument] { run(argument); }).detach(); }
+void StartThread(void (*run)(void*), void* argument) {
+    std::thread([run, argument] { run(argument); }).detach();
+}
 
-void NapMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void NapMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 #endif
 
 Lock& TheLock() {
@@ -72,7 +78,7 @@ Lock& TheLock() {
 }
 
 class Held {
-public:
+  public:
     Held() { TheLock().lock(); }
     ~Held() { TheLock().unlock(); }
     Held(const Held&) = delete;
@@ -162,7 +168,8 @@ std::vector<DeviceSpec> ParseDevices(const std::string& text) {
             const std::size_t slash = sides.find('/');
             if (slash != std::string::npos) {
                 spec.hasInput = static_cast<std::int32_t>(std::strtol(sides.c_str(), nullptr, 10));
-                spec.hasOutput = static_cast<std::int32_t>(std::strtol(sides.c_str() + slash + 1, nullptr, 10));
+                spec.hasOutput =
+                    static_cast<std::int32_t>(std::strtol(sides.c_str() + slash + 1, nullptr, 10));
             } else {
                 spec.hasInput = sides.find('i') != std::string::npos ? 1 : 0;
                 spec.hasOutput = sides.find('o') != std::string::npos ? 1 : 0;
@@ -242,7 +249,7 @@ void LogLocked(const char* what, const std::uint8_t* bytes, std::int32_t length)
 // ---- The objects handed out ----------------------------------------------------------------------
 
 class SimInput final : public DriverInput {
-public:
+  public:
     explicit SimInput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.inputs;
@@ -284,7 +291,7 @@ public:
     }
     std::size_t DeviceIndex() const { return device_; }
 
-private:
+  private:
     std::size_t device_;
     ReceiveCallback callback_ = nullptr;
     void* context_ = nullptr;
@@ -296,7 +303,8 @@ void DeliverReplyLocked(std::size_t device) {
     const std::vector<std::uint8_t> reply = s.status;
     const std::vector<SimInput*> inputs = s.liveInputs;
     for (SimInput* input : inputs) {
-        if (input->DeviceIndex() == device && input->DeliverLocked(reply.data(), static_cast<std::int32_t>(reply.size()))) {
+        if (input->DeviceIndex() == device &&
+            input->DeliverLocked(reply.data(), static_cast<std::int32_t>(reply.size()))) {
             ++s.counts.replies;
             LogLocked("reply", reply.data(), static_cast<std::int32_t>(reply.size()));
         }
@@ -311,7 +319,7 @@ void ReplyThread(void* argument) {
 }
 
 class SimOutput final : public DriverOutput {
-public:
+  public:
     explicit SimOutput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.outputs;
@@ -343,12 +351,12 @@ public:
         return 1;
     }
 
-private:
+  private:
     std::size_t device_;
 };
 
 class SimDevice final : public DriverDevice {
-public:
+  public:
     SimDevice(const DeviceSpec& spec, std::size_t index) : spec_(spec), index_(index) {
         Held held;
         ++S().counts.deviceNew;
@@ -383,7 +391,7 @@ public:
         return new SimOutput(index_);
     }
 
-private:
+  private:
     static void Count(std::int32_t Counters::*counter) {
         Held held;
         ++(S().counts.*counter);
@@ -393,7 +401,7 @@ private:
 };
 
 class SimConnection final : public QuenwickShadeLink::Connection {
-public:
+  public:
     SimConnection(DevicesChangedCallback callback, BaseDevice* context, std::vector<DeviceSpec> devices)
         : callback_(callback), context_(context), devices_(std::move(devices)) {}
     SimConnection(const SimConnection&) = delete;
@@ -409,7 +417,7 @@ public:
     }
     void Notify() const { callback_(context_); }
 
-private:
+  private:
     DevicesChangedCallback callback_;
     BaseDevice* context_;
     std::vector<DeviceSpec> devices_;
@@ -447,7 +455,8 @@ QLX_EXPORT std::int32_t SHLK_CALL SHLKGetVersion() {
     return S().version;
 }
 
-QLX_EXPORT QuenwickShadeLink::Connection* SHLK_CALL SHLKCreate(DevicesChangedCallback callback, BaseDevice* context) {
+QLX_EXPORT QuenwickShadeLink::Connection* SHLK_CALL SHLKCreate(DevicesChangedCallback callback,
+                                                               BaseDevice* context) {
     Held held;
     State& s = Ready();
     ++s.counts.create;

@@ -7,7 +7,7 @@
 #include "platform/host/sim.h"
 
 class MidiFixture : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         sim::Reset();
         deviceList = new NullDeviceList();

@@ -7,6 +7,7 @@
 
 #include "diag/general_error.h"
 #include "midi/midi_output.h"
+#include "platform/win32.h"
 #include "tests/midi/midi_fixture.h"
 
 namespace {
@@ -22,7 +23,7 @@ Bytes Message(std::uint8_t tag, std::size_t length = 8) {
 }
 
 class MidiOutputTest : public MidiFixture {
-  protected:
+protected:
     void SetUp() override {
         MidiFixture::SetUp();
         port = sim::AddOutputPort("Quadrilux Pro");
@@ -223,7 +224,7 @@ TEST_F(MidiOutputTest, PortRemovedWithAMessageInFlightFailsTheNextSend) {
 
 // A port of another making, to show destruction through the reference count.
 class CountedOutput : public MIDI::Output {
-  public:
+public:
     explicit CountedOutput(int* destroyed) : destroyed_(destroyed) {}
     ~CountedOutput() override { ++*destroyed_; }
     CountedOutput(const CountedOutput&) = delete;
@@ -236,7 +237,7 @@ class CountedOutput : public MIDI::Output {
     bool IsPresent() override { return false; }
     void ReservedB() override {}
 
-  private:
+private:
     int* destroyed_;
 };
 

@@ -175,7 +175,7 @@ TEST_F(PortNamesTest, RawNameIsCutAtThirtyOneBytes) {
 
 // A list with ports of its own, to show where the upper range of the index space goes.
 class TwoPortList : public QuenwickDeviceList {
-  public:
+public:
     std::string FullPortName(std::int32_t position) override {
         return "Full (" + std::to_string(position) + ")";
     }

@@ -48,7 +48,7 @@ using LPLONG = LONG*;
     struct name##__ {            \
         int unused;              \
     };                           \
-    using name = struct name##__*
+    using name = struct name##__*  // NOLINT(bugprone-macro-parentheses): a type name cannot be parenthesised
 using HANDLE = void*;
 QLX_DECLARE_HANDLE(HWND);
 QLX_DECLARE_HANDLE(HINSTANCE);

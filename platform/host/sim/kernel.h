@@ -73,4 +73,7 @@ private:
 // What GetVersionExA reports as dwMajorVersion (10 after Reset).
 void SetWindowsMajorVersion(DWORD major);
 
+// The next `count` CreateThread calls fail, as when the system is out of resources (0 after Reset).
+void FailThreadCreation(int count);
+
 }  // namespace sim

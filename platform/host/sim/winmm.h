@@ -18,7 +18,7 @@ namespace sim {
 // does; simulated devices and tests override what they need. Called without the stand-in's lock,
 // on whichever thread makes the WinMM call (or moves the clock, for LongMessageDone).
 class OutputPortDevice {
-  public:
+public:
     virtual ~OutputPortDevice() = default;
     // midiOutOpen: MMSYSERR_NOERROR to accept, or the error to report (MMSYSERR_ALLOCATED, ...).
     virtual MMRESULT Open() { return MMSYSERR_NOERROR; }

@@ -1,0 +1,176 @@
+#include "update/update_worker.h"
+
+#include <array>
+#include <span>
+#include <string>
+
+#include "device/sysex_writer.h"
+#include "diag/general_error.h"
+#include "diag/trace.h"
+#include "midi/device_list.h"
+#include "midi/device_notify.h"
+#include "midi/midi_output.h"
+#include "midi/output.h"
+#include "midi/port_names.h"
+#include "update/firmware_image.h"
+#include "update/progress.h"
+
+namespace {
+
+constexpr const char* kProductName = "Quadrilux Pro";
+constexpr DWORD kRestartPauseMs = 5000;  // the device leaves normal mode and comes back
+constexpr int kPollingPasses = 300;
+constexpr DWORD kPollingPauseMs = 1000;
+constexpr std::int32_t kFailed = -1;
+
+using MessageBuffer = std::array<std::uint8_t, FirmwareImage::kMessageBufferSize>;
+
+// What an open that fails does to a search.
+enum class OnOpenError { EndSearch, TryNext };
+
+// The first port, in index order, whose name holds the product name and that opens. The bound is
+// taken again before every index, so ports that come or go meanwhile are seen. `failed` is set
+// when an open threw and the search ended for it.
+MIDI::Output* FindDevice(OnOpenError onError, bool& failed) {
+    failed = false;
+    for (int index = 0; index < OutputPortCount(); ++index) {
+        if (OutputPortName(index).find(kProductName) == std::string::npos) {
+            continue;
+        }
+        MIDI::Output* port = nullptr;
+        try {
+            port = OpenOutputPort(index);
+        } catch (const GeneralError&) {
+            if (onError == OnOpenError::EndSearch) {
+                failed = true;
+                return nullptr;
+            }
+            continue;
+        }
+        if (port != nullptr) {
+            return port;
+        }
+    }
+    return nullptr;
+}
+
+// Passes the message in the buffer through a fresh SysEx writer to the port.
+bool SendBuffer(MIDI::Output& port, const MessageBuffer& buffer) {
+    SysExWriter writer;
+    for (std::uint8_t byte : buffer) {
+        if (writer.Write(byte)) {
+            return port.SendSysEx(writer.Message());
+        }
+    }
+    return false;  // no complete message in the buffer: nothing is sent
+}
+
+// Bytes of the message at the start of the buffer, up to and including its 0xF7.
+std::size_t MessageLength(const MessageBuffer& buffer) {
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        if (buffer[i] == 0xF7) {
+            return i + 1;
+        }
+    }
+    return buffer.size();
+}
+
+// A cancel is honoured until the stream begins: up to then the device holds nothing of the new
+// image. Once the stream has begun, only sending the image to its end leaves the device usable,
+// so the stream is not stopped.
+bool CancelledBeforeStream(Progress& progress) {
+    if (!progress.CancelRequested()) {
+        return false;
+    }
+    DebugTrace("Update cancelled before the image was sent\n");
+    return true;
+}
+
+void Update(UpdateThreadArgs& args) {
+    FirmwareImage& image = *args.image;
+    Progress& progress = *args.progress;
+    const int total = static_cast<int>(image.BlockCount());
+
+    HRESULT shown = progress.SetProgress(0, total);
+    args.status = 0;
+    MessageBuffer buffer{};
+    if (!image.ReadHeader(buffer)) {
+        args.status = kFailed;
+        return;
+    }
+    std::uint64_t bytesRead = MessageLength(buffer);
+    if (shown == E_ABORT && CancelledBeforeStream(progress)) {
+        args.status = kFailed;
+        return;
+    }
+
+    // Switch the device into its update mode with the header.
+    bool openFailed = false;
+    MIDI::Output* port = FindDevice(OnOpenError::EndSearch, openFailed);
+    if (port == nullptr) {
+        args.status = kFailed;
+        return;
+    }
+    if (!SendBuffer(*port, buffer)) {
+        args.status = kFailed;
+    }
+    port->Release();
+    if (args.status == kFailed) {
+        return;
+    }
+
+    // Wait for it to come back as a new port.
+    Sleep(kRestartPauseMs);
+    port = nullptr;
+    for (int pass = 0; pass < kPollingPasses && port == nullptr; ++pass) {
+        Sleep(kPollingPauseMs);
+        if (CancelledBeforeStream(progress)) {
+            args.status = kFailed;
+            return;
+        }
+        port = FindDevice(OnOpenError::TryNext, openFailed);
+    }
+    if (port == nullptr) {
+        args.status = kFailed;
+        return;
+    }
+
+    // The stream: the header again, then every further message in stored order.
+    int count = 0;
+    for (;;) {
+        if (!SendBuffer(*port, buffer)) {
+            args.status = kFailed;
+            break;
+        }
+        ++count;
+        progress.SetProgress(count, total);
+        if (!image.ReadNextMessage(buffer)) {
+            break;
+        }
+        bytesRead += MessageLength(buffer);
+    }
+    port->Release();
+    // The image refuses a damaged message as if it had ended there; an image not read to its end
+    // was not sent whole.
+    if (args.status == 0 && bytesRead != image.Size()) {
+        DebugTrace("Firmware image damaged after %u of %u bytes\n", static_cast<unsigned>(bytesRead),
+                   static_cast<unsigned>(image.Size()));
+        args.status = kFailed;
+    }
+}
+
+}  // namespace
+
+DWORD WINAPI UpdateThreadProc(LPVOID parameter) {
+    auto& args = *static_cast<UpdateThreadArgs*>(parameter);
+    Update(args);
+
+    // Every path ends here.
+    ShowWindow(args.progress->dialog, SW_HIDE);
+    PostMessageA(args.mainWindow, WM_UPDATE_RESULT, static_cast<WPARAM>(static_cast<INT_PTR>(args.status)),
+                 0);
+    delete deviceList;
+    deviceList = nullptr;
+    RemoveDeviceChangeListener(nullptr);
+    return 0;
+}
