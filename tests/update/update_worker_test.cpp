@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "res/resource.h"
@@ -34,6 +35,7 @@ TEST_F(UpdateWorker, SendsTheWholeImageToTheDeviceInUpdateMode) {
     EXPECT_EQ(report.streamMessages, 2758u);
     EXPECT_EQ(report.streamCrc, ShippedImageCrc());  // byte for byte
     EXPECT_EQ(sim::Counters().longMessages, 1 + 2758);
+    EXPECT_TRUE(sim::DebugLines().empty());
 
     std::vector<int> expected = Range(0, 2758);
     EXPECT_EQ(Positions(), expected);
@@ -255,6 +257,8 @@ TEST_F(UpdateWorker, ImageDamagedPartWayIsNotReportedAsSent) {
     EXPECT_EQ(outcome.status, -1);
     EXPECT_EQ(device->Report().streamMessages, 100u);
     EXPECT_EQ(Positions(), Range(0, 100));
+    EXPECT_EQ(sim::DebugLines(),
+              std::vector<std::string>{"TKL: Firmware image damaged after 4371 of 121303 bytes\n"});
 }
 
 // ---- Cancel ---------------------------------------------------------------------------------------
@@ -285,6 +289,8 @@ TEST_F(UpdateWorker, CancelWhileWaitingForTheDeviceEndsTheWait) {
     });
     EXPECT_EQ(outcome.status, -1);
     EXPECT_EQ(outcome.postedAtMs, 21'000u);  // at the next polling pass, not after 305 s
+    EXPECT_EQ(sim::DebugLines(),
+              std::vector<std::string>{"TKL: Update cancelled before the image was sent\n"});
     EXPECT_EQ(Positions(), std::vector<int>{0});
 }
 
