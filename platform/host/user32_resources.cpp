@@ -81,7 +81,7 @@ std::optional<std::vector<std::uint8_t>> ResourceBytes(LPCSTR type, int id) {
 
 // Little-endian reader that never reads past the data.
 class Reader {
-  public:
+public:
     explicit Reader(const std::vector<std::uint8_t>& bytes, std::size_t pos = 0) : bytes_(bytes), pos_(pos) {}
     std::optional<WORD> Word() {
         if (pos_ > bytes_.size() || bytes_.size() - pos_ < 2) {
@@ -121,7 +121,7 @@ class Reader {
         return '?';
     }
 
-  private:
+private:
     const std::vector<std::uint8_t>& bytes_;
     std::size_t pos_;
 };

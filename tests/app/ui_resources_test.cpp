@@ -12,7 +12,7 @@
 namespace {
 
 class UiResourcesTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { sim::Reset(); }
     HINSTANCE self_ = GetModuleHandleA(nullptr);
 };
