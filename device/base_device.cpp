@@ -80,8 +80,6 @@ void BaseDevice::WriteSysex(const std::uint8_t* bytes, std::int32_t length) {
                bytes[length - 1]);
 }
 
-void BaseDevice::BankChanged(std::int32_t value) {
-    DebugTrace("bank -> %d\n", value);
-}
+void BaseDevice::BankChanged(std::int32_t value) { DebugTrace("bank -> %d\n", value); }
 
 void BaseDevice::ProgramChanged(std::int32_t /*value*/) {}

@@ -7,7 +7,7 @@
 #include "device/driver_connection.h"
 
 class BaseDevice {
-  public:
+public:
     static constexpr std::int32_t kRingSize = 4096;
     static constexpr std::int32_t kInitialSysexCapacity = 1024;
     static constexpr std::int32_t kMaxSysexCapacity = 262144;
@@ -79,12 +79,12 @@ class BaseDevice {
     bool nrpnBankArmed;
     bool nrpnProgramArmed;
 
-  protected:
+protected:
     // Not virtual: a device is destroyed through its own most-derived type, never through a
     // BaseDevice pointer.
     ~BaseDevice();
 
-  private:
+private:
     void DispatchSysex(std::int32_t n);
     void TraceUnknownSysex(std::int32_t n) const;
     std::int32_t RingPending() const;

@@ -3,13 +3,9 @@
 #include "device/attach.h"
 #include "platform/win32.h"
 
-std::int32_t DummyConnection::DeviceCount() {
-    return 0;
-}
+std::int32_t DummyConnection::DeviceCount() { return 0; }
 
-DriverDevice* DummyConnection::Device(std::int32_t /*index*/) {
-    return nullptr;
-}
+DriverDevice* DummyConnection::Device(std::int32_t /*index*/) { return nullptr; }
 
 // Constant-initialised, so it exists before any code runs (also before other static constructors).
 constinit DummyConnection dummyConnection;
@@ -35,7 +31,8 @@ Function ExportAs(FARPROC address) {
 // terminator is refused rather than read past).
 bool ReadLibraryLocation(char (&path)[kLocationBufferSize]) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    HKEY machine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr): a predefined handle value
+    if (RegOpenKeyExA(machine, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     DWORD size = kLocationBufferSize;

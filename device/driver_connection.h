@@ -28,12 +28,12 @@ using ReceiveCallback = std::int32_t(SHLK_CALL*)(const std::uint8_t* bytes, std:
 namespace QuenwickShadeLink {
 
 class Connection {
-  public:
+public:
     virtual std::int32_t DeviceCount() = 0;
     virtual DriverDevice* Device(std::int32_t index) = 0;
     virtual ~Connection() = default;
 
-  protected:
+protected:
     Connection() = default;
     Connection(const Connection&) = default;
     Connection& operator=(const Connection&) = default;
@@ -42,31 +42,31 @@ class Connection {
 }  // namespace QuenwickShadeLink
 
 class DriverInput {
-  public:
+public:
     virtual ~DriverInput() = default;
     virtual std::int32_t Reserved1() = 0;  // not called
     virtual std::int32_t SetReceiveCallback(ReceiveCallback callback, void* context) = 0;
 
-  protected:
+protected:
     DriverInput() = default;
     DriverInput(const DriverInput&) = default;
     DriverInput& operator=(const DriverInput&) = default;
 };
 
 class DriverOutput {
-  public:
+public:
     virtual ~DriverOutput() = default;
     virtual std::int32_t Reserved1() = 0;  // not called
     virtual std::int32_t SendBytes(const std::uint8_t* bytes, std::int32_t length) = 0;
 
-  protected:
+protected:
     DriverOutput() = default;
     DriverOutput(const DriverOutput&) = default;
     DriverOutput& operator=(const DriverOutput&) = default;
 };
 
 class DriverDevice {
-  public:
+public:
     virtual ~DriverDevice() = default;
     virtual std::int32_t Reserved1() = 0;  // not called
     virtual std::int32_t Reserved2() = 0;  // not called
@@ -76,7 +76,7 @@ class DriverDevice {
     virtual DriverInput* OpenInput(std::int32_t index) = 0;
     virtual DriverOutput* OpenOutput(std::int32_t index) = 0;
 
-  protected:
+protected:
     DriverDevice() = default;
     DriverDevice(const DriverDevice&) = default;
     DriverDevice& operator=(const DriverDevice&) = default;
@@ -90,7 +90,7 @@ using ShlkDestroyFunction = void(SHLK_CALL*)(QuenwickShadeLink::Connection* conn
 
 // The connection used when the library is absent or unusable: no devices.
 class DummyConnection final : public QuenwickShadeLink::Connection {
-  public:
+public:
     std::int32_t DeviceCount() override;
     DriverDevice* Device(std::int32_t index) override;
 };

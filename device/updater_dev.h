@@ -6,7 +6,7 @@
 #include "device/base_device.h"
 
 class UpdaterDev final : public BaseDevice {
-  public:
+public:
     UpdaterDev();
     ~UpdaterDev() = default;
     UpdaterDev(const UpdaterDev&) = delete;

@@ -19,6 +19,10 @@ namespace {
 
 constexpr const char* kProductName = "Quadrilux Pro";
 constexpr DWORD kRestartPauseMs = 5000;  // the device leaves normal mode and comes back
+// Releasing a port resets it, and a reset hands back a message the port has not finished, unsent.
+// So the port is kept this long after the last message it must deliver: the longest a port may
+// take over one message before its next send counts as failed.
+constexpr DWORD kDeliverMs = 1000;
 constexpr int kPollingPasses = 300;
 constexpr DWORD kPollingPauseMs = 1000;
 constexpr std::int32_t kFailed = -1;
@@ -113,14 +117,14 @@ void Update(UpdateThreadArgs& args) {
     }
     if (!SendBuffer(*port, buffer)) {
         args.status = kFailed;
-    }
-    port->Release();
-    if (args.status == kFailed) {
+        port->Release();
         return;
     }
+    Sleep(kDeliverMs);
+    port->Release();
 
-    // Wait for it to come back as a new port.
-    Sleep(kRestartPauseMs);
+    // Wait for it to come back as a new port; the time the header was given counts.
+    Sleep(kRestartPauseMs - kDeliverMs);
     port = nullptr;
     for (int pass = 0; pass < kPollingPasses && port == nullptr; ++pass) {
         Sleep(kPollingPauseMs);
@@ -148,6 +152,9 @@ void Update(UpdateThreadArgs& args) {
             break;
         }
         bytesRead += MessageLength(buffer);
+    }
+    if (args.status == 0) {
+        Sleep(kDeliverMs);  // the final message carries the image's check: it must arrive
     }
     port->Release();
     // The image refuses a damaged message as if it had ended there; an image not read to its end

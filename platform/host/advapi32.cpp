@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <map>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,10 +25,14 @@ struct Key {
     std::map<std::string, Value> values;  // by lower-case name
 };
 
+// An open key; its address is the handle given out.
+struct OpenKey {
+    std::string name;
+};
+
 struct Registry {
     std::map<std::string, Key> keys;  // by "<root>\<lower-case path>"
-    std::map<std::uintptr_t, std::string> open;
-    std::uintptr_t nextHandle = 0x1000;
+    std::map<HKEY, std::unique_ptr<OpenKey>> open;
 };
 
 Registry& Reg() {
@@ -39,7 +43,6 @@ Registry& Reg() {
 const host::ResetHook resetRegistry([] {
     Reg().keys.clear();
     Reg().open.clear();
-    Reg().nextHandle = 0x1000;
 });
 
 std::string Lower(std::string text) {
@@ -58,13 +61,17 @@ std::string Trimmed(std::string path) {
     return path;
 }
 
-bool IsRoot(HKEY key) {
-    return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
+// The predefined root keys are handle values made from numbers.
+HKEY LocalMachine() {
+    return HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr)
+}
+HKEY CurrentUser() {
+    return HKEY_CURRENT_USER;  // NOLINT(performance-no-int-to-ptr)
 }
 
-std::string RootName(HKEY root) {
-    return root == HKEY_LOCAL_MACHINE ? "hklm" : "hkcu";
-}
+bool IsRoot(HKEY key) { return key == LocalMachine() || key == CurrentUser(); }
+
+std::string RootName(HKEY root) { return root == LocalMachine() ? "hklm" : "hkcu"; }
 
 // The full name of a key given by a handle (a root or an open key) and a sub-path. Lock held.
 bool FullNameLocked(HKEY key, const std::string& subPath, std::string& out) {
@@ -72,11 +79,11 @@ bool FullNameLocked(HKEY key, const std::string& subPath, std::string& out) {
     if (IsRoot(key)) {
         base = RootName(key);
     } else {
-        auto it = Reg().open.find(reinterpret_cast<std::uintptr_t>(key));
+        auto it = Reg().open.find(key);
         if (it == Reg().open.end()) {
             return false;
         }
-        base = it->second;
+        base = it->second->name;
     }
     const std::string sub = Lower(Trimmed(subPath));
     out = sub.empty() ? base : base + "\\" + sub;
@@ -102,10 +109,10 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM /*d
     if (Reg().keys.find(name) == Reg().keys.end() && name.find('\\') != std::string::npos) {
         return ERROR_FILE_NOT_FOUND;
     }
-    const std::uintptr_t handle = Reg().nextHandle;
-    Reg().nextHandle += 0x10;
-    Reg().open[handle] = name;
-    *result = reinterpret_cast<HKEY>(handle);
+    auto opened = std::make_unique<OpenKey>(OpenKey{name});
+    const auto handle = reinterpret_cast<HKEY>(opened.get());
+    Reg().open[handle] = std::move(opened);
+    *result = handle;
     return ERROR_SUCCESS;
 }
 
@@ -153,7 +160,7 @@ LONG WINAPI RegCloseKey(HKEY key) {
     if (IsRoot(key)) {
         return ERROR_SUCCESS;
     }
-    if (Reg().open.erase(reinterpret_cast<std::uintptr_t>(key)) == 0) {
+    if (Reg().open.erase(key) == 0) {
         return ERROR_INVALID_HANDLE;
     }
     return ERROR_SUCCESS;

@@ -36,9 +36,7 @@ int Clamp(int value, int low, int high) {
     return value < low ? low : (value > high ? high : value);
 }
 
-LRESULT PackRange(int low, int high) {
-    return static_cast<LRESULT>(static_cast<DWORD>(MAKELONG(low, high)));
-}
+LRESULT PackRange(int low, int high) { return static_cast<LRESULT>(static_cast<DWORD>(MAKELONG(low, high))); }
 
 // The control keeps its range and a position inside it, as the real control does: a position
 // outside the range is moved to the nearest end, and a new range moves the position into it.

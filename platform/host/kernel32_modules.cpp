@@ -1,6 +1,7 @@
 // KERNEL32 of the host stand-in, dynamic libraries: real shared objects through the dynamic loader.
 #include <dlfcn.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -57,7 +58,10 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     }
     void* symbol = dlsym(static_cast<void*>(module), procName);
     // The loader hands out data pointers; the platform's type for an export is a function pointer.
-    return reinterpret_cast<FARPROC>(reinterpret_cast<std::uintptr_t>(symbol));
+    FARPROC address = nullptr;
+    static_assert(sizeof address == sizeof symbol);
+    std::memcpy(&address, &symbol, sizeof address);
+    return address;
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {

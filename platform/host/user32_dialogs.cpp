@@ -49,7 +49,7 @@ struct DialogTemplate {
 
 // Reads little-endian fields from a byte block; every read is checked against its end.
 class Reader {
-  public:
+public:
     Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
     bool Word(WORD& out) {
@@ -131,7 +131,7 @@ class Reader {
     }
     bool AlignDword() { return Skip((4 - pos_ % 4) % 4); }
 
-  private:
+private:
     const std::uint8_t* data_;
     std::size_t size_;
     std::size_t pos_ = 0;
@@ -514,9 +514,7 @@ void SetDialogObserver(std::function<void(HWND, int)> observer) {
     D().observer = std::move(observer);
 }
 
-bool ClickCloseBox(HWND window) {
-    return PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
-}
+bool ClickCloseBox(HWND window) { return PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; }
 
 bool ClickButton(HWND dialog, int id) {
     return PostMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(MAKELONG(id, kBnClicked)),

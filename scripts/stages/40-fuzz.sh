@@ -4,8 +4,10 @@
 set -euo pipefail
 cd "$QLX_ROOT"
 seconds=${QLX_FUZZ_SECONDS:-20}
+start=$(date +%s)
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$QLX_JOBS"
+echo "--- fuzz: configured and built in $(( $(date +%s) - start )) s"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -11,7 +11,7 @@ namespace simhost {
 using Model = model::VirtualQuadrilux;
 
 class VirtualDevice::PortEnd : public sim::OutputPortDevice {
-  public:
+public:
     PortEnd(std::shared_ptr<VirtualDevice> device, Role role, unsigned incarnation)
         : device_(std::move(device)), role_(role), incarnation_(incarnation) {}
 
@@ -96,7 +96,7 @@ class VirtualDevice::PortEnd : public sim::OutputPortDevice {
         }
     }
 
-  private:
+private:
     void Record(Event::Kind kind, std::uint64_t now, unsigned result, std::size_t length) {
         Event event;
         event.atNs = now;
@@ -132,9 +132,7 @@ std::optional<model::Scenario> VirtualDevice::ScenarioFromEnvironment(const char
     return model::ParseScenario(text, error);
 }
 
-std::uint64_t VirtualDevice::Now() {
-    return sim::NowNs();
-}
+std::uint64_t VirtualDevice::Now() { return sim::NowNs(); }
 
 void VirtualDevice::Record(Event event) {
     std::lock_guard lock(mutex_);

@@ -16,7 +16,7 @@
 namespace simhost {
 
 class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
-  public:
+public:
     using Role = model::VirtualQuadrilux::PortRole;
 
     // What the device saw, with the stand-in's time of each.
@@ -50,7 +50,7 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
 
     explicit VirtualDevice(const model::Scenario& scenario);
 
-  private:
+private:
     friend class PortEnd;
     std::uint64_t Now();
     void Record(Event event);

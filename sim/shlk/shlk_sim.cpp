@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,28 +28,23 @@ namespace {
 
 #if defined(_WIN32)
 class Lock {
-  public:
+public:
     Lock() { InitializeCriticalSection(&section_); }
     void lock() { EnterCriticalSection(&section_); }
     void unlock() { LeaveCriticalSection(&section_); }
 
-  private:
+private:
     CRITICAL_SECTION section_;
 };
 
-struct ThreadJob {
-    void (*run)(void*);
-    void* argument;
-};
-
 DWORD WINAPI ThreadMain(LPVOID parameter) {
-    std::unique_ptr<ThreadJob> job(static_cast<ThreadJob*>(parameter));
-    job->run(job->argument);
+    std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(parameter));
+    (*job)();
     return 0;
 }
 
-void StartThread(void (*run)(void*), void* argument) {
-    auto* job = new ThreadJob{run, argument};
+void StartThread(std::function<void()> run) {
+    auto* job = new std::function<void()>(std::move(run));
     HANDLE thread = CreateThread(nullptr, 0, &ThreadMain, job, 0, nullptr);
     if (thread == nullptr) {
         ThreadMain(job);  // no thread to be had: run it here rather than lose it
@@ -57,19 +53,15 @@ void StartThread(void (*run)(void*), void* argument) {
     CloseHandle(thread);
 }
 
-void NapMs(int ms) {
-    Sleep(static_cast<DWORD>(ms));
-}
+void NapMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 #else
 using Lock = std::recursive_mutex;
 
-void StartThread(void (*run)(void*), void* argument) {
-    std::thread([run, argument] { run(argument); }).detach();
+void StartThread(std::function<void()> run) {
+    std::thread(std::move(run)).detach();
 }
 
-void NapMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void NapMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 #endif
 
 Lock& TheLock() {
@@ -78,7 +70,7 @@ Lock& TheLock() {
 }
 
 class Held {
-  public:
+public:
     Held() { TheLock().lock(); }
     ~Held() { TheLock().unlock(); }
     Held(const Held&) = delete;
@@ -249,7 +241,7 @@ void LogLocked(const char* what, const std::uint8_t* bytes, std::int32_t length)
 // ---- The objects handed out ----------------------------------------------------------------------
 
 class SimInput final : public DriverInput {
-  public:
+public:
     explicit SimInput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.inputs;
@@ -291,7 +283,7 @@ class SimInput final : public DriverInput {
     }
     std::size_t DeviceIndex() const { return device_; }
 
-  private:
+private:
     std::size_t device_;
     ReceiveCallback callback_ = nullptr;
     void* context_ = nullptr;
@@ -311,15 +303,14 @@ void DeliverReplyLocked(std::size_t device) {
     }
 }
 
-void ReplyThread(void* argument) {
-    const auto device = reinterpret_cast<std::uintptr_t>(argument);
+void ReplyThread(std::size_t device) {
     Held held;
     DeliverReplyLocked(device);
     --S().repliesInFlight;
 }
 
 class SimOutput final : public DriverOutput {
-  public:
+public:
     explicit SimOutput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.outputs;
@@ -346,17 +337,17 @@ class SimOutput final : public DriverOutput {
             DeliverReplyLocked(device_);
         } else if (s.reply == ReplyMode::Thread) {
             ++s.repliesInFlight;
-            StartThread(&ReplyThread, reinterpret_cast<void*>(static_cast<std::uintptr_t>(device_)));
+            StartThread([device = device_] { ReplyThread(device); });
         }
         return 1;
     }
 
-  private:
+private:
     std::size_t device_;
 };
 
 class SimDevice final : public DriverDevice {
-  public:
+public:
     SimDevice(const DeviceSpec& spec, std::size_t index) : spec_(spec), index_(index) {
         Held held;
         ++S().counts.deviceNew;
@@ -391,7 +382,7 @@ class SimDevice final : public DriverDevice {
         return new SimOutput(index_);
     }
 
-  private:
+private:
     static void Count(std::int32_t Counters::*counter) {
         Held held;
         ++(S().counts.*counter);
@@ -401,7 +392,7 @@ class SimDevice final : public DriverDevice {
 };
 
 class SimConnection final : public QuenwickShadeLink::Connection {
-  public:
+public:
     SimConnection(DevicesChangedCallback callback, BaseDevice* context, std::vector<DeviceSpec> devices)
         : callback_(callback), context_(context), devices_(std::move(devices)) {}
     SimConnection(const SimConnection&) = delete;
@@ -417,7 +408,7 @@ class SimConnection final : public QuenwickShadeLink::Connection {
     }
     void Notify() const { callback_(context_); }
 
-  private:
+private:
     DevicesChangedCallback callback_;
     BaseDevice* context_;
     std::vector<DeviceSpec> devices_;
@@ -439,8 +430,8 @@ bool NotifyNewest() {
     return true;
 }
 
-void NotifyThread(void* argument) {
-    NapMs(static_cast<int>(reinterpret_cast<std::intptr_t>(argument)));
+void NotifyThread(int delayMs) {
+    NapMs(delayMs);
     NotifyNewest();
 }
 
@@ -469,7 +460,7 @@ QLX_EXPORT QuenwickShadeLink::Connection* SHLK_CALL SHLKCreate(DevicesChangedCal
     ++s.counts.connections;
     if (s.notifyMs >= 0 && !s.notifyScheduled) {
         s.notifyScheduled = true;
-        StartThread(&NotifyThread, reinterpret_cast<void*>(static_cast<std::intptr_t>(s.notifyMs)));
+        StartThread([delay = s.notifyMs] { NotifyThread(delay); });
     }
     return connection;
 }
@@ -576,7 +567,7 @@ QLX_EXPORT std::int32_t SHLK_CALL QlxShlkWaitIdle(std::int32_t timeoutMs) {
 
 QLX_EXPORT std::int32_t SHLK_CALL QlxShlkNotify(std::int32_t onOwnThread) {
     if (onOwnThread != 0) {
-        StartThread(&NotifyThread, nullptr);
+        StartThread([] { NotifyThread(0); });
         return 1;
     }
     return NotifyNewest() ? 1 : 0;

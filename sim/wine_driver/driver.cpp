@@ -48,6 +48,7 @@ struct Slot {
     DWORD flags = 0;
     std::deque<Pending> pending;
     std::uint64_t lastDueNs = 0;  // when the link is free again
+    int notifying = 0;            // completions the driver thread is still delivering
 };
 
 struct Completion {
@@ -80,7 +81,7 @@ std::uint64_t NowNs() {
 }
 
 class Locked {
-  public:
+public:
     Locked() { EnterCriticalSection(&state->lock); }
     ~Locked() { LeaveCriticalSection(&state->lock); }
     Locked(const Locked&) = delete;
@@ -138,6 +139,7 @@ void Finish(Pending& p) {
 DWORD WINAPI CompletionThread(LPVOID) {
     for (;;) {
         std::vector<Completion> done;
+        std::vector<std::size_t> finished;  // the slot of each completion
         DWORD waitMs = INFINITE;
         {
             Locked lock;
@@ -157,6 +159,8 @@ DWORD WINAPI CompletionThread(LPVOID) {
                     }
                     Finish(p);
                     done.push_back({slot.desc, slot.flags, MOM_DONE, reinterpret_cast<DWORD_PTR>(p.header)});
+                    ++slot.notifying;
+                    finished.push_back(i);
                 }
                 if (!slot.pending.empty() && slot.pending.front().dueNs < next) {
                     next = slot.pending.front().dueNs;
@@ -172,7 +176,12 @@ DWORD WINAPI CompletionThread(LPVOID) {
         for (const Completion& c : done) {
             Notify(c);
         }
-        if (done.empty()) {
+        if (!done.empty()) {
+            Locked lock;
+            for (std::size_t i : finished) {
+                --state->slots[i].notifying;
+            }
+        } else {
             if (waitMs == 0) {
                 SwitchToThread();
             } else {
@@ -209,9 +218,7 @@ void StartThreadLocked() {
     }
 }
 
-bool ValidSlot(UINT id) {
-    return id < state->slots.size();
-}
+bool ValidSlot(UINT id) { return id < state->slots.size(); }
 
 DWORD GetCaps(UINT id, MIDIOUTCAPSW* caps, DWORD_PTR size) {
     if (caps == nullptr) {
@@ -290,6 +297,12 @@ DWORD Close(UINT id) {
         if (!slot.pending.empty()) {
             Log("slot %u: close refused: still playing\n", id);
             return MIDIERR_STILLPLAYING;
+        }
+        // A completion on its way must reach the caller's event before the caller may close it.
+        while (slot.notifying > 0) {
+            LeaveCriticalSection(&state->lock);
+            SwitchToThread();
+            EnterCriticalSection(&state->lock);
         }
         Log("slot %u: close\n", id);
         state->bus->Close(static_cast<int>(id), NowNs());
@@ -483,9 +496,7 @@ __declspec(dllexport) DWORD WINAPI
 }
 
 // mmdevapi's side: a priority so we are picked, and no audio endpoints at all.
-__declspec(dllexport) int WINAPI GetPriority() {
-    return 3;
-}
+__declspec(dllexport) int WINAPI GetPriority() { return 3; }
 
 __declspec(dllexport) HRESULT WINAPI
     GetEndpointIDs(int, WCHAR*** ids, GUID** guids, UINT* count, UINT* defaultIndex) {

@@ -26,33 +26,21 @@ void* operator new(std::size_t size) {
     }
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
+void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     allocations.fetch_add(1, std::memory_order_relaxed);
     return std::malloc(size == 0 ? 1 : size);
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
 class CountingDevice final : public BaseDevice {
-  public:
+public:
     void ConnectionChanged() override {}
     void BlockReplyReceived(std::uint8_t* message, std::int32_t /*length*/) override {
         benchmark::DoNotOptimize(message[9]);
@@ -87,7 +75,7 @@ void Run(benchmark::State& state, const std::vector<std::uint8_t>& reply) {
     CountingDevice device;
     const auto length = static_cast<std::int32_t>(delivery.size());
     device.ReceiveMidi(delivery.data(), length);  // warm up: the buffer has grown from here on
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         device.ReceiveMidi(delivery.data(), length);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * length);
@@ -106,12 +94,8 @@ void Run(benchmark::State& state, const std::vector<std::uint8_t>& reply) {
                            benchmark::Counter::kIsRate);
 }
 
-void BM_StatusReplies(benchmark::State& state) {
-    Run(state, StatusReply());
-}
-void BM_BlockReplies(benchmark::State& state) {
-    Run(state, BlockReply());
-}
+void BM_StatusReplies(benchmark::State& state) { Run(state, StatusReply()); }
+void BM_BlockReplies(benchmark::State& state) { Run(state, BlockReply()); }
 
 }  // namespace
 

@@ -16,12 +16,10 @@ constexpr std::int32_t kDefaultReplyCode = (1 << 24) + (1 << 16) + (1 << 8) + 5;
 constexpr std::int32_t kRealWaitLimitMs = 10000;
 
 int destroyCalls = 0;
-void SHLK_CALL CountDestroy(QuenwickShadeLink::Connection* /*connection*/) {
-    ++destroyCalls;
-}
+void SHLK_CALL CountDestroy(QuenwickShadeLink::Connection* /*connection*/) { ++destroyCalls; }
 
 class AttachTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         shlk.reset();
         shlk.set("reply", "sync");
@@ -116,9 +114,7 @@ struct EndpointCase {
     Lines counts;
     bool connected;
 };
-void PrintTo(const EndpointCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const EndpointCase& c, std::ostream* os) { *os << c.name; }
 
 class Endpoints : public AttachTest, public ::testing::WithParamInterface<EndpointCase> {};
 

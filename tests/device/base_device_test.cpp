@@ -21,7 +21,7 @@ struct Journal {
 };
 
 class FakeOutput final : public DriverOutput {
-  public:
+public:
     explicit FakeOutput(Journal& journal) : journal_(journal) {}
     ~FakeOutput() override { journal_.events.emplace_back("output deleted"); }
     FakeOutput(const FakeOutput&) = delete;
@@ -37,12 +37,12 @@ class FakeOutput final : public DriverOutput {
         return 1;
     }
 
-  private:
+private:
     Journal& journal_;
 };
 
 class FakeInput final : public DriverInput {
-  public:
+public:
     explicit FakeInput(Journal& journal) : journal_(journal) {}
     ~FakeInput() override { journal_.events.emplace_back("input deleted"); }
     FakeInput(const FakeInput&) = delete;
@@ -50,12 +50,12 @@ class FakeInput final : public DriverInput {
     std::int32_t Reserved1() override { return 0; }
     std::int32_t SetReceiveCallback(ReceiveCallback /*callback*/, void* /*context*/) override { return 1; }
 
-  private:
+private:
     Journal& journal_;
 };
 
 class FakeConnection final : public QuenwickShadeLink::Connection {
-  public:
+public:
     std::int32_t DeviceCount() override { return 0; }
     DriverDevice* Device(std::int32_t /*index*/) override { return nullptr; }
 };
@@ -66,7 +66,7 @@ void SHLK_CALL RecordDestroy(QuenwickShadeLink::Connection* /*connection*/) {
 }
 
 class BaseDeviceTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         sim::Reset();
         destroyJournal = &journal;

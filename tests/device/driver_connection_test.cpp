@@ -12,7 +12,7 @@ using devtest::Shlk;
 void SHLK_CALL SentinelDestroy(QuenwickShadeLink::Connection* /*connection*/) {}
 
 class DriverConnectionTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         shlk.reset();
         shlk.set("reply", "none");
@@ -38,9 +38,7 @@ struct Fallback {
     void (*setUp)();
     int loadAttempts;
 };
-void PrintTo(const Fallback& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Fallback& c, std::ostream* os) { *os << c.name; }
 
 class Fallbacks : public DriverConnectionTest, public ::testing::WithParamInterface<Fallback> {};
 
@@ -52,22 +50,19 @@ TEST_P(Fallbacks, EndInTheDummyWithoutTouchingDriverDestroy) {
     EXPECT_EQ(shlk.count("create"), 0);
 }
 
-std::vector<std::uint8_t> Unterminated(std::size_t n) {
-    return std::vector<std::uint8_t>(n, 'a');
-}
+std::vector<std::uint8_t> Unterminated(std::size_t n) { return std::vector<std::uint8_t>(n, 'a'); }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Fallbacks,
     ::testing::Values(
         Fallback{"NoKey", [] {}, 0},
-        Fallback{"KeyWithoutValue", [] { sim::CreateRegistryKey(HKEY_LOCAL_MACHINE, kKey); }, 0},
+        Fallback{"KeyWithoutValue", [] { sim::CreateRegistryKey(devtest::kMachine, kKey); }, 0},
         Fallback{"ValueUnderAnotherRoot",
-                 [] { sim::SetRegistryString(HKEY_CURRENT_USER, kKey, "Location", QLX_SHLK_SIM_PATH); }, 0},
+                 [] { sim::SetRegistryString(devtest::kUser, kKey, "Location", QLX_SHLK_SIM_PATH); }, 0},
         Fallback{"ValueLongerThanTheBuffer", [] { InstallLibrary(std::string(300, 'a')); }, 0},
         Fallback{
             "ValueOfTheWholeBufferWithoutTerminator",
-            [] { sim::SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, "Location", REG_SZ, Unterminated(256)); },
-            0},
+            [] { sim::SetRegistryValue(devtest::kMachine, kKey, "Location", REG_SZ, Unterminated(256)); }, 0},
         Fallback{"LongestPathThatFitsButNoSuchFile", [] { InstallLibrary("/" + std::string(254, 'a')); }, 1},
         Fallback{"NoLibraryFile", [] { InstallLibrary("/nonexistent/qlx_shlk.so"); }, 1}),
     [](const auto& p) { return std::string(p.param.name); });
@@ -121,7 +116,7 @@ TEST_F(DriverConnectionTest, EveryOpenLoadsTheLibraryAgain) {
 
 TEST_F(DriverConnectionTest, UnterminatedShortValueIsEndedSafely) {
     const std::string path = QLX_SHLK_SIM_PATH;
-    sim::SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, "Location", REG_SZ,
+    sim::SetRegistryValue(devtest::kMachine, kKey, "Location", REG_SZ,
                           std::vector<std::uint8_t>(path.begin(), path.end()));
     QuenwickShadeLink::Connection* connection = OpenConnection(nullptr);
     EXPECT_NE(connection, &dummyConnection);

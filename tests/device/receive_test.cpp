@@ -12,7 +12,7 @@ using devtest::Sysex;
 using Lines = std::vector<std::string>;
 
 class ReceiveTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { sim::Reset(); }
     RecordingDevice device;
 };
@@ -23,12 +23,10 @@ struct ChannelCase {
     Lines events;
     Lines traces;
 };
-void PrintTo(const ChannelCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const ChannelCase& c, std::ostream* os) { *os << c.name; }
 
 class ChannelMessages : public ::testing::TestWithParam<ChannelCase> {
-  protected:
+protected:
     void SetUp() override { sim::Reset(); }
 };
 
@@ -81,12 +79,10 @@ struct ReplyCase {
     Lines events;
     Lines traces;
 };
-void PrintTo(const ReplyCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
 
 class ReplyLayouts : public ::testing::TestWithParam<ReplyCase> {
-  protected:
+protected:
     void SetUp() override { sim::Reset(); }
 };
 

@@ -52,7 +52,7 @@ inline Bytes Sysex(std::size_t n, std::vector<std::pair<std::size_t, std::uint8_
 }
 
 class RecordingDevice final : public BaseDevice {
-  public:
+public:
     void ConnectionChanged() override { events.push_back("connection-changed"); }
     void BlockReplyReceived(std::uint8_t* message, std::int32_t length) override {
         char text[64];
@@ -136,9 +136,12 @@ struct Shlk {
 };
 
 constexpr char kKey[] = "Software\\Quenwick\\Shlk";
+// The predefined root keys are handle values made from numbers.
+inline const HKEY kMachine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr)
+inline const HKEY kUser = HKEY_CURRENT_USER;      // NOLINT(performance-no-int-to-ptr)
 
 inline void InstallLibrary(const std::string& path) {
-    sim::SetRegistryString(HKEY_LOCAL_MACHINE, kKey, "Location", path);
+    sim::SetRegistryString(kMachine, kKey, "Location", path);
 }
 
 inline const Bytes kStatusRequest = Hex("F0 00 20 29 03 01 7F 60 21 00 00 00 00 F7");

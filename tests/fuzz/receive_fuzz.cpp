@@ -15,7 +15,7 @@
 namespace {
 
 class QuietDevice final : public BaseDevice {
-  public:
+public:
     void ConnectionChanged() override {}
     void BlockReplyReceived(std::uint8_t* message, std::int32_t length) override {
         // The whole message is readable.
@@ -42,7 +42,7 @@ class QuietDevice final : public BaseDevice {
         }
     }
 
-  private:
+private:
     static void Check(std::int32_t value) {
         if (value < 0 || value > 127) {
             std::abort();

@@ -11,7 +11,7 @@
 namespace {
 
 class HostDialogs : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         sim::Reset();
         INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
@@ -19,9 +19,7 @@ class HostDialogs : public ::testing::Test {
     }
 };
 
-INT_PTR CALLBACK QuietProc(HWND, UINT, WPARAM, LPARAM) {
-    return FALSE;
-}
+INT_PTR CALLBACK QuietProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 struct Seen {
     std::vector<UINT> messages;

@@ -51,8 +51,9 @@ TEST(FirmwareFileTest, ImageHasTheShippedShape) {
     const auto messages = Messages(image);
     ASSERT_EQ(messages.size(), 2'758u);
 
-    EXPECT_TRUE(std::equal(messages[0].begin(), messages[0].end(), firmware::kHeader.begin(),
-                           firmware::kHeader.end()));
+    const Bytes header = {0xF0, 0x00, 0x20, 0x29, 0x00, 0x71, 0x00, 0x51,
+                          0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0xF7};
+    EXPECT_TRUE(std::equal(messages[0].begin(), messages[0].end(), header.begin(), header.end()));
     std::uint32_t crc = 0;
     for (std::size_t i = 0; i < messages.size(); ++i) {
         SCOPED_TRACE(i);

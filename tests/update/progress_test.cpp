@@ -15,9 +15,7 @@ namespace {
 
 constexpr UINT kStop = WM_USER + 100;
 
-HINSTANCE Instance() {
-    return GetModuleHandleA(nullptr);
-}
+HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
 // Runs the calling thread's message loop until `kStop` arrives (or 60 s of virtual time pass).
 void PumpUntilStop(HWND target) {
@@ -81,7 +79,7 @@ sim::ProgressBarState Bar(const Progress& progress) {
 }
 
 class ProgressTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { sim::Reset(); }
 };
 

@@ -5,12 +5,12 @@
  *   boxrobot.exe <log> <stop-file> [--hold <dir>] [answer ...]
  *
  * For every message box: "box N", "caption: ...", "text: ...", "icon: yes|no", "buttons: A|B",
- * then "press: A" (or "unanswered"). Text is written with \n for a line break and \\ for a
- * backslash; every other byte as it is. With --hold, box N is answered only once <dir>/ackN exists
- * (the harness takes its screenshot first). The progress dialog (a dialog with a progress bar) is
- * logged when it shows, with its texts, its place on the screen, the positions its bar took, and
- * when it hides; "position: P%" each time the bar passes another tenth. The robot ends when the stop file
- * exists. */
+ * then "press: A" (or "unanswered", and the program is ended with exit code 99). Text is written with \n for
+ * a line break and \\ for a backslash; every other byte as it is. With --hold, box N is answered only once
+ * <dir>/ackN exists (the harness takes its screenshot first). The progress dialog (a dialog with a progress
+ * bar) is logged when it shows, with its texts, its place on the screen, the positions its bar took, and when
+ * it hides; "position: P%" each time the bar passes another tenth. The robot ends when the stop file exists.
+ */
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
@@ -92,8 +92,18 @@ static BOOL CALLBACK Child(HWND child, LPARAM param) {
     return TRUE;
 }
 
-static int FileExists(const char* path) {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+static int FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+/* A box the script did not expect: the scenario has failed, so we end the program at once
+ * (exit code 99) instead of leaving it to wait for its time-out. */
+static void EndProgram(HWND box) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(box, &pid);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+    if (process) {
+        TerminateProcess(process, 99);
+        CloseHandle(process);
+    }
 }
 
 static void Answer(HWND box, struct Found* f) {
@@ -123,6 +133,7 @@ static void Answer(HWND box, struct Found* f) {
     }
     if (nextAnswer >= answerCount) {
         Log("unanswered\n");
+        EndProgram(box);
         return;
     }
     const char* want = answers[nextAnswer++];
@@ -137,6 +148,7 @@ static void Answer(HWND box, struct Found* f) {
         }
     }
     Log("no button: %s\n", want);
+    EndProgram(box);
 }
 
 /* The progress dialog, followed while it is visible. */

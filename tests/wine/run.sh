@@ -29,14 +29,20 @@ die() {
 # Debian's wine script prefers the 32-bit loader, which then also starts 64-bit programs. A kernel
 # without 32-bit support cannot start it at all; the 64-bit loader then runs the x86_64 build alone.
 can_run_i386() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
-if can_run_i386; then
+if [ ! -x /usr/lib/wine/wine ]; then
+    reason="wine32 is not installed"
+elif ! can_run_i386; then
+    reason="this kernel cannot execute 32-bit programs, so neither can 32-bit Wine"
+else
+    reason=""
+fi
+if [ -z "$reason" ]; then
     WINE=/usr/lib/wine/wine
     archs=(i686 x86_64)
 else
     WINE=/usr/lib/wine/wine64
     export WINELOADER=$WINE
     archs=(x86_64)
-    reason="this kernel cannot execute 32-bit programs, so neither can 32-bit Wine"
     [ "${QLX_WINE_REQUIRE_I686:-0}" = 1 ] && die "i686: $reason"
     skipped+=("every i686 scenario: $reason")
 fi
@@ -46,8 +52,8 @@ WINESERVER=/usr/lib/wine/wineserver64
 
 # ---- What is tested ------------------------------------------------------------------------------
 
-artifact() { # arch name
-    find "$root/build/mingw-$1" -name "$2" -type f 2>/dev/null | head -n 1
+artifact() { # arch name: the newest file of that name in the build
+    find "$root/build/mingw-$1" -name "$2" -type f -printf '%T@ %p\n' 2>/dev/null | sort -nr | head -n 1 | cut -d' ' -f2-
 }
 declare -A exe drv shlk
 for arch in "${archs[@]}"; do
@@ -58,6 +64,8 @@ for arch in "${archs[@]}"; do
     [ -n "${drv[$arch]}" ] || die "$arch: wineqlx.drv not built"
 done
 
+# A server left behind by an interrupted run would keep the old prefix alive.
+WINEPREFIX="$out/prefix" "$WINESERVER" -k >/dev/null 2>&1
 rm -rf "$out"
 mkdir -p "$out/screenshots" "$out/tools"
 x86_64-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$out/tools/boxrobot.exe" "$here/boxrobot.c" -luser32 -lcomctl32 ||
@@ -448,8 +456,9 @@ scenario_driver_library() {
     check "exit code 255 (-1)" exit_code_is "$dir" 255
     check "the status reply shows in the trace" trace_count_is "$dir" "$status_seen" 1
     check "no disconnected trace: the device attached" trace_count_is "$dir" "$disconnected" 0
-    check "the status request went to the library" grep -qx 'sent F0 00 20 29 03 01 7F 60 21 00 00 00 00 F7' "$dir/shlk.log"
-    check "the library answered it" grep -q '^reply F0 ' "$dir/shlk.log"
+    tr -d '\r' <"$dir/shlk.log" >"$dir/shlk.txt" 2>/dev/null # written in text mode
+    check "the status request went to the library" grep -qx 'sent F0 00 20 29 03 01 7F 60 21 00 00 00 00 F7' "$dir/shlk.txt"
+    check "the library answered it" grep -q '^reply F0 ' "$dir/shlk.txt"
     check "no port name examined" stdout_empty "$dir"
     finish "$dir"
 }

@@ -17,12 +17,8 @@ inline constexpr int kDialogBaseUnitX = 6;
 inline constexpr int kDialogBaseUnitY = 13;
 inline constexpr int kDialogFrame = 3;     // each side
 inline constexpr int kDialogCaption = 20;  // caption bar, above the client area
-inline int DialogUnitsToPixelsX(int units) {
-    return (units * kDialogBaseUnitX + 2) / 4;
-}
-inline int DialogUnitsToPixelsY(int units) {
-    return (units * kDialogBaseUnitY + 4) / 8;
-}
+inline int DialogUnitsToPixelsX(int units) { return (units * kDialogBaseUnitX + 2) / 4; }
+inline int DialogUnitsToPixelsY(int units) { return (units * kDialogBaseUnitY + 4) / 8; }
 
 struct DialogControl {
     HWND window = nullptr;
