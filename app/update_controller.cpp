@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/win_main.h"
 #include "device/attach.h"
@@ -29,6 +30,19 @@ const char kConsentTextEnd[] =
 
 namespace {
 
+// The objects of an update live until the process ends and are never released. They are kept here
+// so that they stay reachable for that whole time; a process makes one set of them.
+std::vector<const void*>& Kept() {
+    static auto* kept = new std::vector<const void*>();
+    return *kept;
+}
+
+template <typename T>
+T* Keep(T* object) {
+    Kept().push_back(object);
+    return object;
+}
+
 // The worker's ending, for a worker that could not be started: the user already agreed and sees
 // the progress dialog, so the update is reported as failed rather than left waiting forever.
 void EndWithoutWorker(Progress* progress, HWND mainWindow) {
@@ -41,7 +55,7 @@ void EndWithoutWorker(Progress* progress, HWND mainWindow) {
 
 bool RunController(HWND mainWindow) {
     AddDeviceChangeListener(nullptr);
-    deviceList = new NullDeviceList();
+    deviceList = Keep(new NullDeviceList());
 
     auto* updaterDev = new UpdaterDev();
     try {
@@ -50,8 +64,9 @@ bool RunController(HWND mainWindow) {
         delete updaterDev;
         throw;
     }
+    Keep(updaterDev);
 
-    auto* image = new FirmwareImage();
+    auto* image = Keep(new FirmwareImage());
     image->Load();
     if (!image->IsLoaded()) {
         return false;
@@ -81,8 +96,8 @@ bool RunController(HWND mainWindow) {
         return false;
     }
 
-    auto* progress = new Progress(appInstance);
-    auto* args = new UpdateThreadArgs{image, progress, updaterDev, -1, mainWindow};
+    auto* progress = Keep(new Progress(appInstance));
+    auto* args = Keep(new UpdateThreadArgs{image, progress, updaterDev, -1, mainWindow});
     HANDLE worker = CreateThread(nullptr, 0, UpdateThreadProc, args, 0, nullptr);
     if (worker == nullptr) {
         EndWithoutWorker(progress, mainWindow);
