@@ -11,6 +11,7 @@ const char kNotifyWindowClass[] = "QuenwickMidiLibNotifyWindow";
 // The device interface class of audio devices, MIDI ports among them.
 const GUID kAudioCategory = {0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 
+// NOLINTNEXTLINE(performance-no-int-to-ptr): handles are numbers
 HDEVNOTIFY NoRegistration() { return reinterpret_cast<HDEVNOTIFY>(static_cast<LONG_PTR>(-1)); }
 
 HWND notifyWindow = nullptr;
@@ -42,9 +43,11 @@ void OpenWindowLocked() {
     windowClass.lpszClassName = kNotifyWindowClass;
     RegisterClassExA(&windowClass);  // a class left registered from earlier is simply used
 
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): handles are numbers
+    HWND messageOnly = HWND_MESSAGE;
     notifyWindow =
         CreateWindowExA(0, kNotifyWindowClass, nullptr, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                        CW_USEDEFAULT, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
+                        CW_USEDEFAULT, messageOnly, nullptr, GetModuleHandleA(nullptr), nullptr);
 
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
     static_assert(sizeof(filter) == 32);

@@ -33,10 +33,8 @@ using MessageBuffer = std::array<std::uint8_t, FirmwareImage::kMessageBufferSize
 enum class OnOpenError { EndSearch, TryNext };
 
 // The first port, in index order, whose name holds the product name and that opens. The bound is
-// taken again before every index, so ports that come or go meanwhile are seen. `failed` is set
-// when an open threw and the search ended for it.
-MIDI::Output* FindDevice(OnOpenError onError, bool& failed) {
-    failed = false;
+// taken again before every index, so ports that come or go meanwhile are seen.
+MIDI::Output* FindDevice(OnOpenError onError) {
     for (int index = 0; index < OutputPortCount(); ++index) {
         if (OutputPortName(index).find(kProductName) == std::string::npos) {
             continue;
@@ -46,7 +44,6 @@ MIDI::Output* FindDevice(OnOpenError onError, bool& failed) {
             port = OpenOutputPort(index);
         } catch (const GeneralError&) {
             if (onError == OnOpenError::EndSearch) {
-                failed = true;
                 return nullptr;
             }
             continue;
@@ -109,8 +106,7 @@ void Update(UpdateThreadArgs& args) {
     }
 
     // Switch the device into its update mode with the header.
-    bool openFailed = false;
-    MIDI::Output* port = FindDevice(OnOpenError::EndSearch, openFailed);
+    MIDI::Output* port = FindDevice(OnOpenError::EndSearch);
     if (port == nullptr) {
         args.status = kFailed;
         return;
@@ -132,7 +128,7 @@ void Update(UpdateThreadArgs& args) {
             args.status = kFailed;
             return;
         }
-        port = FindDevice(OnOpenError::TryNext, openFailed);
+        port = FindDevice(OnOpenError::TryNext);
     }
     if (port == nullptr) {
         args.status = kFailed;
@@ -153,10 +149,6 @@ void Update(UpdateThreadArgs& args) {
         }
         bytesRead += MessageLength(buffer);
     }
-    if (args.status == 0) {
-        Sleep(kDeliverMs);  // the final message carries the image's check: it must arrive
-    }
-    port->Release();
     // The image refuses a damaged message as if it had ended there; an image not read to its end
     // was not sent whole.
     if (args.status == 0 && bytesRead != image.Size()) {
@@ -164,6 +156,10 @@ void Update(UpdateThreadArgs& args) {
                    static_cast<unsigned>(image.Size()));
         args.status = kFailed;
     }
+    if (args.status == 0) {
+        Sleep(kDeliverMs);  // the final message carries the image's check: it must arrive
+    }
+    port->Release();
 }
 
 }  // namespace

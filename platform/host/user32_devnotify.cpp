@@ -51,6 +51,7 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, D
     if (!host::FindWindowLocked(window)) {
         return nullptr;
     }
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): handles are numbers
     auto* handle = reinterpret_cast<HDEVNOTIFY>(N().next);
     N().next += 4;
     N().live[handle] = sim::DeviceNotification{handle,

@@ -201,6 +201,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR deviceId, LPMIDIOUTCAPSA caps, UINT 
     std::shared_ptr<OutPort> port;
     if (deviceId < S().outputs.size()) {
         port = S().outputs[deviceId];
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): handles are numbers
     } else if (std::shared_ptr<OpenOut> open = FindOpenLocked(reinterpret_cast<HMIDIOUT>(deviceId))) {
         port = open->port;
         if (port->removed) {
@@ -270,6 +271,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT deviceId, DWORD_PTR callback
     if (result != MMSYSERR_NOERROR) {
         return result;
     }
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): handles are numbers
     HANDLE event = callbackType == CALLBACK_EVENT ? reinterpret_cast<HANDLE>(callback) : nullptr;
     {
         Guard lock(host::Mutex());
@@ -277,6 +279,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT deviceId, DWORD_PTR callback
             return MMSYSERR_NODRIVER;
         }
         auto open = std::make_shared<OpenOut>();
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): handles are numbers
         open->handle = reinterpret_cast<HMIDIOUT>(S().nextHandle);
         S().nextHandle += 4;
         open->port = port;

@@ -57,9 +57,7 @@ void NapMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 #else
 using Lock = std::recursive_mutex;
 
-void StartThread(std::function<void()> run) {
-    std::thread(std::move(run)).detach();
-}
+void StartThread(std::function<void()> run) { std::thread(std::move(run)).detach(); }
 
 void NapMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 #endif

@@ -27,7 +27,7 @@ void BM_OutputPortName(benchmark::State& state) {
     const bool fullName = state.range(0) != 0;
     const bool withPortNumber = state.range(1) != 0;
     int index = 0;
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         benchmark::DoNotOptimize(OutputPortName(index, fullName, withPortNumber));
         index = (index + 1) % 16;
     }
@@ -37,7 +37,7 @@ BENCHMARK(BM_OutputPortName)->Args({0, 0})->Args({1, 1})->Args({1, 0});
 // One pass of the controller's search: the count and every name with both options off.
 void BM_SearchAllSixteenPorts(benchmark::State& state) {
     SixteenPorts();
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         int found = -1;
         for (int i = 0; i < OutputPortCount(); ++i) {
             if (OutputPortName(i).find("Quadrilux Pro") != std::string::npos) {
@@ -55,7 +55,7 @@ void BM_SendSysEx44(benchmark::State& state) {
     std::vector<std::uint8_t> message(44, 0x01);
     message.front() = 0xF0;
     message.back() = 0xF7;
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         if (!port->SendSysEx(message)) {
             state.SkipWithError("send failed");
             break;

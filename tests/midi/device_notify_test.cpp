@@ -56,6 +56,7 @@ TEST_F(DeviceNotifyTest, TwoNullAdditionsOpenOneWindowThatOneRemovalCloses) {
     EXPECT_TRUE(AddDeviceChangeListener(nullptr));
     std::vector<sim::WindowInfo> windows = NotifyWindows();
     ASSERT_EQ(windows.size(), 1u);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): handles are numbers
     EXPECT_EQ(windows[0].parent, HWND_MESSAGE);
     EXPECT_EQ(windows[0].text, "");
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "res/resource.h"
@@ -34,6 +35,7 @@ TEST_F(UpdateWorker, SendsTheWholeImageToTheDeviceInUpdateMode) {
     EXPECT_EQ(report.streamMessages, 2758u);
     EXPECT_EQ(report.streamCrc, ShippedImageCrc());  // byte for byte
     EXPECT_EQ(sim::Counters().longMessages, 1 + 2758);
+    EXPECT_TRUE(sim::DebugLines().empty());
 
     std::vector<int> expected = Range(0, 2758);
     EXPECT_EQ(Positions(), expected);
@@ -255,6 +257,8 @@ TEST_F(UpdateWorker, ImageDamagedPartWayIsNotReportedAsSent) {
     EXPECT_EQ(outcome.status, -1);
     EXPECT_EQ(device->Report().streamMessages, 100u);
     EXPECT_EQ(Positions(), Range(0, 100));
+    EXPECT_EQ(sim::DebugLines(),
+              std::vector<std::string>{"TKL: Firmware image damaged after 4371 of 121303 bytes\n"});
 }
 
 // ---- Cancel ---------------------------------------------------------------------------------------
@@ -285,11 +289,15 @@ TEST_F(UpdateWorker, CancelWhileWaitingForTheDeviceEndsTheWait) {
     });
     EXPECT_EQ(outcome.status, -1);
     EXPECT_EQ(outcome.postedAtMs, 21'000u);  // at the next polling pass, not after 305 s
+    EXPECT_EQ(sim::DebugLines(),
+              std::vector<std::string>{"TKL: Update cancelled before the image was sent\n"});
     EXPECT_EQ(Positions(), std::vector<int>{0});
 }
 
 TEST_F(UpdateWorker, CancelDuringTheStreamLetsTheImageFinish) {
-    Plug("rate=instant");
+    // On a paced link the clock moves only once the dialog's thread has taken the click, so every
+    // SetProgress after the one that saw the click returns the cancel.
+    Plug("rate=1000000");
     UpdateOutcome outcome = Run([this] {
         HWND dialog = progress->dialog;
         sim::SetProgressBarObserver([dialog](const sim::ProgressBarChange& change) {
@@ -301,8 +309,15 @@ TEST_F(UpdateWorker, CancelDuringTheStreamLetsTheImageFinish) {
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(device->Report().verdict, model::kIntact);
     EXPECT_EQ(Positions(), Range(0, 2758));
-    // The cancel was seen: SetProgress returned it from then on.
-    EXPECT_EQ(progress->calls.back().result, E_ABORT);
+    ASSERT_EQ(progress->calls.size(), 2759u);
+    for (std::size_t i = 0; i < progress->calls.size(); ++i) {
+        if (i < 100) {
+            EXPECT_EQ(progress->calls[i].result, S_OK) << i;
+        } else if (i > 100) {
+            EXPECT_EQ(progress->calls[i].result, E_ABORT) << i;
+        }
+    }
+    EXPECT_TRUE(sim::Dialog(progress->dialog)) << "the dialog stays";
 }
 
 }  // namespace
