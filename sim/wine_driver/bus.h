@@ -15,7 +15,7 @@ namespace wineqlx {
 struct DriverConfig;
 
 class Bus {
-  public:
+public:
     virtual ~Bus() = default;
     // How many output slots winmm counts. Fixed for the life of the process: winmm asks once.
     virtual int SlotCount() const = 0;

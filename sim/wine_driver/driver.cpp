@@ -5,6 +5,9 @@
 // (value Audio) and winmm loads that module as its MIDI driver. mmdevapi only takes a module that
 // exports its four entry points; winmm then talks to DriverProc and modMessage. We offer no audio
 // endpoints, only MIDI output ports.
+// A Windows module: the host build compiles nothing of it (its lint pass sees every source).
+#if defined(_WIN32)
+
 #include <windows.h>
 // clang-format off
 #include <mmsystem.h>
@@ -530,3 +533,5 @@ __declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void** manage
 }
 
 }  // extern "C"
+
+#endif  // defined(_WIN32)

@@ -21,7 +21,7 @@ constexpr unsigned kRefused = 1;      // MMSYSERR_ERROR
 using Quadrilux = model::VirtualQuadrilux;
 
 class ModelBus final : public Bus {
-  public:
+public:
     ModelBus(const DriverConfig& config, model::Scenario scenario, std::string problem)
         : extraPort_(config.extraPort),
           deviceSlots_(config.deviceAbsent || !problem.empty() ? 0
@@ -117,7 +117,7 @@ class ModelBus final : public Bus {
         return "verdict: " + r.verdict + "\n" + counts;
     }
 
-  private:
+private:
     int First() const { return extraPort_.empty() ? 0 : 1; }
 
     std::optional<Quadrilux::Port> DevicePort(int slot, std::uint64_t nowNs) {
