@@ -81,10 +81,15 @@ TEST_F(AttachTest, MatchingDeviceSendsTheRequestOnceAndEndsUnseen) {
 }
 
 TEST_F(AttachTest, ReplyFromTheLibrarysOwnThreadIsRecorded) {
-    shlk.set("reply", "thread");
+    // The request that Attach sends may be answered before its ConnectionChanged runs, which then
+    // clears the status again; so the reply on the library's thread answers a later request, as
+    // the connect loop sends one after each OK while connected.
+    shlk.set("reply", "none");
     UseLibrary("81:io");
     UpdaterDev device;
     Attach(&device);
+    shlk.set("reply", "thread");
+    device.RequestStatus();
     ASSERT_EQ(shlk.waitIdle(kRealWaitLimitMs), 1);
     EXPECT_EQ(shlk.count("replies"), 1);
     EXPECT_TRUE(device.statusSeen);
