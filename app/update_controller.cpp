@@ -43,16 +43,6 @@ T* Keep(T* object) {
     return object;
 }
 
-// The worker's ending, for a worker that could not be started: the user already agreed and sees
-// the progress dialog, so the update is reported as failed rather than left waiting forever.
-void EndWithoutWorker(Progress* progress, HWND mainWindow) {
-    ShowWindow(progress->dialog, SW_HIDE);
-    PostMessageA(mainWindow, WM_UPDATE_RESULT, static_cast<WPARAM>(-1), 0);
-    delete deviceList;
-    deviceList = nullptr;
-    RemoveDeviceChangeListener(nullptr);
-}
-
 bool RunController(HWND mainWindow) {
     AddDeviceChangeListener(nullptr);
     deviceList = Keep(new NullDeviceList());
@@ -100,7 +90,10 @@ bool RunController(HWND mainWindow) {
     auto* args = Keep(new UpdateThreadArgs{image, progress, updaterDev, -1, mainWindow});
     HANDLE worker = CreateThread(nullptr, 0, UpdateThreadProc, args, 0, nullptr);
     if (worker == nullptr) {
-        EndWithoutWorker(progress, mainWindow);
+        // The user already agreed and sees the progress dialog: report a failed update rather than
+        // leave them waiting for a result that never comes.
+        args->status = -1;
+        FinishUpdate(*args);
         return true;
     }
     CloseHandle(worker);

@@ -164,16 +164,18 @@ void Update(UpdateThreadArgs& args) {
 
 }  // namespace
 
-DWORD WINAPI UpdateThreadProc(LPVOID parameter) {
-    auto& args = *static_cast<UpdateThreadArgs*>(parameter);
-    Update(args);
-
-    // Every path ends here.
+void FinishUpdate(UpdateThreadArgs& args) {
     ShowWindow(args.progress->dialog, SW_HIDE);
     PostMessageA(args.mainWindow, WM_UPDATE_RESULT, static_cast<WPARAM>(static_cast<INT_PTR>(args.status)),
                  0);
     delete deviceList;
     deviceList = nullptr;
     RemoveDeviceChangeListener(nullptr);
+}
+
+DWORD WINAPI UpdateThreadProc(LPVOID parameter) {
+    auto& args = *static_cast<UpdateThreadArgs*>(parameter);
+    Update(args);
+    FinishUpdate(args);  // every path ends here
     return 0;
 }

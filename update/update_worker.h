@@ -24,3 +24,7 @@ constexpr UINT WM_UPDATE_RESULT = WM_USER + 1;
 
 // The thread's entry routine; `parameter` is the UpdateThreadArgs. Returns 0.
 DWORD WINAPI UpdateThreadProc(LPVOID parameter);
+
+// The ending of every update, with args.status as the result: hides the progress dialog, posts
+// WM_UPDATE_RESULT, destroys the device list and removes the device-change registration.
+void FinishUpdate(UpdateThreadArgs& args);
