@@ -2,8 +2,9 @@
 //
 // The input is a chain of operations. A byte below 0xF0 is the length of the next delivery, taken
 // from the bytes that follow. A byte of 0xF0 or above makes a large delivery: the next byte gives
-// its size in steps of 1100 bytes (up to 281600, beyond the buffer's limit) and the one after it
-// the byte it is filled with.
+// its size, in steps of 16 bytes (up to 4096) or, for 0xFF, of 1100 bytes (up to 281600, beyond
+// the buffer's limit), and the one after it the byte it is filled with. Most large deliveries stay
+// small, so a run makes many of them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -56,7 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QuietDevice device;
     std::size_t at = 0;
     std::vector<std::uint8_t> delivery;
-    while (at < size) {
+    // Enough to pass the buffer's limit once, few enough that a run makes many inputs.
+    std::size_t budget = 600'000;
+    while (at < size && budget > 0) {
         const std::uint8_t op = data[at++];
         delivery.clear();
         if (op < 0xF0) {
@@ -68,10 +71,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (size - at < 2) {
                 break;
             }
-            const std::size_t n = (static_cast<std::size_t>(data[at]) + 1) * 1100;
+            const std::size_t step = op == 0xFF ? 1100 : 16;
+            const std::size_t n = (static_cast<std::size_t>(data[at]) + 1) * step;
             delivery.assign(n, data[at + 1]);
             at += 2;
         }
+        budget -= delivery.size() < budget ? delivery.size() : budget;
         InputCallback(delivery.empty() ? nullptr : delivery.data(),
                       static_cast<std::int32_t>(delivery.size()), &device);
         device.CheckState();
