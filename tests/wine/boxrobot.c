@@ -112,6 +112,11 @@ static void Answer(HWND box, struct Found* f) {
     text[0] = 0;
     if (f->text) GetWindowTextA(f->text, text, sizeof(text));
     ++boxCount;
+    /* Whether the progress dialog is on screen as this box comes: a dialog shown and hidden again
+       between two passes is never seen by FollowProgress. */
+    HWND dialog = FindWindowA("#32770", "Quadrilux Pro OS Update");
+    Log("progress dialog at box %d: %s\n", boxCount,
+        dialog == NULL ? "absent" : IsWindowVisible(dialog) ? "visible" : "hidden");
     Log("box %d\n", boxCount);
     LogEscaped("caption", caption);
     LogEscaped("text", text);

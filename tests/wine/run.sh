@@ -276,7 +276,7 @@ finish() {
 
 # The robot's account of the message boxes, and what it should have been.
 boxes_only() { # dir: the box records of the robot log, progress dialog lines left out
-    awk '/^progress shown/{skip=3; next} skip>0{skip--; next} /^(ready|stopped|first position|position|progress hidden)/{next} {print}' "$1/robot.log"
+    awk '/^progress shown/{skip=3; next} skip>0{skip--; next} /^(ready|stopped|first position|position|progress hidden|progress dialog at box)/{next} {print}' "$1/robot.log"
 }
 expected_box() { # n caption text icon buttons press
     printf 'box %s\ncaption: %s\ntext: %s\nicon: %s\nbuttons: %s\n' "$1" "$2" "$3" "$4" "$5"
@@ -315,7 +315,11 @@ progress_moved() { # the bar took many positions while the dialog was up
     seen=$(sed -n 's/^progress hidden: \([0-9]*\) positions seen.*/\1/p' "$1/robot.log" | head -n 1)
     [ "${seen:-0}" -ge 3 ]
 }
-progress_hidden() { grep -q '^progress hidden' "$1/robot.log"; }
+# Hidden at the end: the robot saw it go, or it was there but not visible when the result box came.
+progress_hidden() {
+    grep -q '^progress hidden' "$1/robot.log" ||
+        [ "$(grep '^progress dialog at box' "$1/robot.log" | tail -n 1 | sed 's/.*: //')" = hidden ]
+}
 no_progress() { ! grep -q '^progress shown' "$1/robot.log"; }
 
 # ---- The boxes -----------------------------------------------------------------------------------
