@@ -182,7 +182,13 @@ void FinishLongMessage(HMIDIOUT handle, std::uint64_t sequence) {
     }
 }
 
-MMRESULT CheckHeader(const MIDIHDR* header, UINT size) {
+// The open port behind a handle, for a call that passes a long-message header. Lock held.
+MMRESULT FindHeaderCallLocked(HMIDIOUT handle, const MIDIHDR* header, UINT size,
+                              std::shared_ptr<OpenOut>& open) {
+    open = FindOpenLocked(handle);
+    if (!open) {
+        return MMSYSERR_INVALHANDLE;
+    }
     return header == nullptr || size < sizeof(MIDIHDR) ? MMSYSERR_INVALPARAM : MMSYSERR_NOERROR;
 }
 
@@ -317,11 +323,8 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT headerSize) {
     Guard lock(host::Mutex());
-    std::shared_ptr<OpenOut> open = FindOpenLocked(handle);
-    if (!open) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (MMRESULT check = CheckHeader(header, headerSize); check != MMSYSERR_NOERROR) {
+    std::shared_ptr<OpenOut> open;
+    if (MMRESULT check = FindHeaderCallLocked(handle, header, headerSize, open); check != MMSYSERR_NOERROR) {
         return check;
     }
     if (header->lpData == nullptr && header->dwBufferLength > 0) {
@@ -339,11 +342,8 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT hea
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT headerSize) {
     Guard lock(host::Mutex());
-    std::shared_ptr<OpenOut> open = FindOpenLocked(handle);
-    if (!open) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (MMRESULT check = CheckHeader(header, headerSize); check != MMSYSERR_NOERROR) {
+    std::shared_ptr<OpenOut> open;
+    if (MMRESULT check = FindHeaderCallLocked(handle, header, headerSize, open); check != MMSYSERR_NOERROR) {
         return check;
     }
     if (open->port->unprepareError != MMSYSERR_NOERROR) {
@@ -364,11 +364,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT headerSiz
     std::shared_ptr<OpenOut> open;
     {
         Guard lock(host::Mutex());
-        open = FindOpenLocked(handle);
-        if (!open) {
-            return MMSYSERR_INVALHANDLE;
-        }
-        if (MMRESULT check = CheckHeader(header, headerSize); check != MMSYSERR_NOERROR) {
+        if (MMRESULT check = FindHeaderCallLocked(handle, header, headerSize, open);
+            check != MMSYSERR_NOERROR) {
             return check;
         }
         if ((header->dwFlags & MHDR_PREPARED) == 0) {
