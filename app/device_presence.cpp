@@ -4,10 +4,7 @@
 
 #include "device/updater_dev.h"
 #include "midi/port_names.h"
-
-namespace {
-const char kProductName[] = "Quadrilux Pro";
-}
+#include "update/update_worker.h"
 
 bool UpdaterDev::IsDevicePresent() {
     if (IsConnected()) {

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr const char* kProductName = "Quadrilux Pro";
 constexpr DWORD kRestartPauseMs = 5000;  // the device leaves normal mode and comes back
 // Releasing a port resets it, and a reset hands back a message the port has not finished, unsent.
 // So the port is kept this long after the last message it must deliver: the longest a port may
