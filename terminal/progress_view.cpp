@@ -1,4 +1,4 @@
-#include "platform/host/terminal/progress_view.h"
+#include "terminal/progress_view.h"
 
 #include <unistd.h>
 

@@ -11,10 +11,10 @@
 
 #include "app/win_main.h"
 #include "platform/host/sim.h"
-#include "platform/host/terminal/box_prompt.h"
-#include "platform/host/terminal/progress_view.h"
-#include "platform/host/terminal/virtual_device.h"
 #include "platform/win32.h"
+#include "terminal/box_prompt.h"
+#include "terminal/progress_view.h"
+#include "terminal/virtual_device.h"
 
 namespace {
 

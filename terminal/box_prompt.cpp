@@ -1,4 +1,4 @@
-#include "platform/host/terminal/box_prompt.h"
+#include "terminal/box_prompt.h"
 
 #include <unistd.h>
 

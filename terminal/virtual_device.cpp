@@ -1,4 +1,4 @@
-#include "platform/host/terminal/virtual_device.h"
+#include "terminal/virtual_device.h"
 
 #include <iostream>
 #include <memory>
