@@ -467,7 +467,48 @@ scenario_driver_library() {
     finish "$dir"
 }
 
-all=(driver success no-device consent-no port-busy stall-10 driver-library)
+# DLL planting: stub winmm.dll and comctl32.dll beside the updater, with Wine told to prefer a DLL
+# found there over its own (as Windows searches the program's folder first). Neither may run, and
+# the update must still complete. A control program that imports both the static way runs in the
+# same folder first and must load them, so a pass cannot come from a set-up that loads nothing.
+scenario_planting() {
+    local arch=$1 dir="$out/$1/planting"
+    # Wine's crash dialog is kept out, so a program that dies of a planted DLL ends at once.
+    local app="$dir/app" overrides="winmm,comctl32=n,b;winedbg.exe=d" cc="$1-w64-mingw32-gcc" name
+    mkdir -p "$app"
+    cp "${exe[$arch]}" "$app/"
+    for name in winmm comctl32; do
+        "$cc" -O2 -Wall -Wextra -Werror -shared -o "$app/$name.dll" "$here/planted_dll.c" ||
+            die "cannot build the planted $name.dll"
+    done
+    "$cc" -O2 -Wall -Wextra -Werror -o "$app/planting_control.exe" "$here/planting_control.c" -lwinmm -lcomctl32 ||
+        die "cannot build the planting control"
+    # The mark takes the name the DLL was loaded by, in whatever case the importer spelt it.
+    ran() { find "$app" -maxdepth 1 -iname "$1.dll.ran" | grep -q .; }
+    (cd "$app" && WINEDLLOVERRIDES=$overrides timeout -k 5 60 "$WINE" ./planting_control.exe) >"$dir/control.out" 2>&1
+    local control_winmm=no control_comctl32=no
+    ran winmm && control_winmm=yes
+    ran comctl32 && control_comctl32=yes
+    rm -f "$app"/*.ran
+    run_program "$arch" planting --program "$app/QuadriluxProUpdate.exe" --env "WINEDLLOVERRIDES=$overrides" \
+        --env "QLX_WINE_SCENARIO=$device" -- Yes OK
+    begin "$arch planted winmm.dll and comctl32.dll"
+    {
+        expected_box 1 "$caption" "$consent_text" no "Yes|No" Yes
+        expected_box 2 "$caption" "$done_text" yes OK OK
+    } >"$dir/expected-boxes.txt"
+    check "control: a program importing them the static way loads the planted winmm.dll" [ $control_winmm = yes ]
+    check "control: and the planted comctl32.dll" [ $control_comctl32 = yes ]
+    check "the planted winmm.dll never ran in the updater" eval '! ran winmm'
+    check "the planted comctl32.dll never ran in the updater" eval '! ran comctl32'
+    check "the consent question, then the completed box" same_boxes "$dir" "$dir/expected-boxes.txt"
+    check "exit code 0" exit_code_is "$dir" 0
+    check "the device received the image intact" verdict_has "$dir" "verdict: image received intact"
+    check "the progress bar moved" progress_moved "$dir"
+    finish "$dir"
+}
+
+all=(driver success no-device consent-no port-busy stall-10 driver-library planting)
 wanted=("$@")
 [ ${#wanted[@]} -eq 0 ] && wanted=("${all[@]}")
 for arch in "${archs[@]}"; do
@@ -480,6 +521,7 @@ for arch in "${archs[@]}"; do
             port-busy) scenario_busy "$arch" ;;
             stall-10) scenario_stall "$arch" ;;
             driver-library) scenario_driver_library "$arch" ;;
+            planting) scenario_planting "$arch" ;;
             *) die "unknown scenario $s" ;;
         esac
     done
