@@ -8,6 +8,25 @@ HINSTANCE appInstance = nullptr;
 char windowTitle[kMaxLoadString];
 char windowClassName[kMaxLoadString];
 
+namespace {
+
+// From here on, DLLs are looked for in the system folder alone: the delay-loaded WINMM and COMCTL32
+// at their first call, and whatever any DLL loads later. Never the updater's own folder, which is
+// wherever the browser saved it. Looked up rather than imported, so that the updater still starts
+// on a Windows that lacks the call (before 8, without its loader update).
+void RestrictDllSearchToSystemFolder() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    using Generic = void (*)();
+    const FARPROC address = GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    const auto setDefaultDllDirectories =
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<Generic>(address));
+    if (setDefaultDllDirectories != nullptr) {
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+}
+
+}  // namespace
+
 ATOM RegisterMainWindowClass(HINSTANCE instance) {
     WNDCLASSEXA windowClass{};
     windowClass.cbSize = sizeof(WNDCLASSEXA);
@@ -27,6 +46,7 @@ ATOM RegisterMainWindowClass(HINSTANCE instance) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
                    int showCommand) {
+    RestrictDllSearchToSystemFolder();  // before anything can load a DLL
     LoadStringA(instance, IDS_APP_TITLE, windowTitle, kMaxLoadString);
     LoadStringA(instance, IDC_MAIN_CLASS, windowClassName, kMaxLoadString);
     RegisterMainWindowClass(instance);

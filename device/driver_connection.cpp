@@ -52,6 +52,18 @@ bool ReadLibraryLocation(char (&path)[kLocationBufferSize]) {
     return true;
 }
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A full path: a drive path ("C:\..." or "C:/...") or a UNC path ("\\server\..."). Any other name
+// would be looked for along the library search path, the updater's own folder first, and that is
+// the downloads folder.
+bool IsFullPath(const char* path) {
+    const auto letter = static_cast<unsigned char>(path[0] | 0x20);
+    const bool drive = letter >= 'a' && letter <= 'z' && path[1] == ':' && IsSeparator(path[2]);
+    const bool unc = IsSeparator(path[0]) && IsSeparator(path[1]);
+    return drive || unc;
+}
+
 }  // namespace
 
 QuenwickShadeLink::Connection* OpenConnection(BaseDevice* context) {
@@ -59,7 +71,11 @@ QuenwickShadeLink::Connection* OpenConnection(BaseDevice* context) {
     if (!ReadLibraryLocation(path)) {
         return &dummyConnection;
     }
-    HMODULE library = LoadLibraryA(path);
+    if (!IsFullPath(path)) {
+        return &dummyConnection;
+    }
+    // The library's own dependencies come from its folder and the system folder, nowhere else.
+    HMODULE library = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (library == nullptr) {
         return &dummyConnection;
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Proves from a built QuadriluxProUpdate.exe that it is what we ship: every resource of res/app.rc
-with its content, the GUI subsystem, and imports from Windows' own DLLs only.
+with its content, the GUI subsystem, ordinary imports from known DLLs only, and WINMM and COMCTL32
+delay-loaded.
 
 Usage: check_pe.py <exe> <res-folder> [<compiled app.res>]
 
@@ -19,10 +20,13 @@ RT_ICON, RT_MENU, RT_DIALOG, RT_STRING = 3, 4, 5, 6
 RT_ACCELERATOR, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 9, 10, 14, 16, 24
 LANG_EN_GB = 0x0809
 
-# Windows' own libraries the executable may import from. msvcrt is the C runtime Windows has
-# shipped since 95; api-ms-win-* are the API sets newer Windows resolves to its own DLLs.
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "winmm.dll", "comctl32.dll", "advapi32.dll", "msvcrt.dll"}
+# What the executable may import the ordinary way, before any of its code runs: known DLLs, which
+# Windows always takes from its own folder, never from the executable's. msvcrt is the C runtime
+# Windows has shipped since 95; api-ms-win-* are API sets, which the loader resolves itself.
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 ALLOWED_PREFIX = "api-ms-win-"
+# System DLLs that are not known DLLs: delay-loaded, after WinMain has restricted the search.
+DELAY_LOADED_DLLS = {"winmm.dll", "comctl32.dll"}
 
 WS_POPUP, WS_CHILD, WS_VISIBLE = 0x80000000, 0x40000000, 0x10000000
 WS_CAPTION, WS_BORDER, WS_SYSMENU, WS_GROUP = 0x00C00000, 0x00800000, 0x00080000, 0x00020000
@@ -37,6 +41,52 @@ def check(ok, what):
     if not ok:
         failures.append(what)
     return ok
+
+
+def delay_imports(pe):
+    """{dll: [function names]} from the delay-load descriptors.
+
+    GNU ld (2.40) links them but leaves the header's delay-import directory empty, so they are
+    found by their shape: attributes 1 (RVAs), then the RVAs of the DLL name, the module handle, the
+    address table and the name table, each inside the image, the name a DLL name, and the name
+    table a zero-ended list of hint/name entries or ordinals.
+    """
+    image = pe.get_memory_mapped_image()
+    size = len(image)
+    wide = pe.OPTIONAL_HEADER.Magic == 0x20B
+    slot, ordinal_flag = (8, 1 << 63) if wide else (4, 1 << 31)
+
+    def text(rva, limit=256):
+        end = image.find(b"\0", rva, rva + limit)
+        return image[rva:end].decode("ascii") if end > rva and image[rva:end].isascii() else None
+
+    def names(rva):
+        found = []
+        while 0 < rva <= size - slot:
+            (entry,) = struct.unpack_from("<Q" if wide else "<I", image, rva)
+            if entry == 0:
+                return found
+            if entry & ordinal_flag:
+                found.append("#%d" % (entry & 0xFFFF))
+            elif entry + 2 < size and text(entry + 2):
+                found.append(text(entry + 2))
+            else:
+                return None
+            rva += slot
+        return None
+
+    found = {}
+    for section in pe.sections:
+        start = section.VirtualAddress
+        for rva in range(start, start + section.Misc_VirtualSize - 32 + 1, 4):
+            attributes, name, module, iat, int_, _, _, _ = struct.unpack_from("<8I", image, rva)
+            if attributes != 1 or not all(0 < r < size for r in (name, module, iat, int_)):
+                continue
+            dll = text(name)
+            functions = names(int_)
+            if dll and dll.lower().endswith(".dll") and functions:
+                found[dll] = functions
+    return found
 
 
 def resources(pe):
@@ -206,9 +256,14 @@ def main():
 
     dlls = sorted(e.dll.decode().lower() for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
     print("      imports: " + ", ".join(dlls))
-    bad = [d for d in dlls if d not in ALLOWED_DLLS and not d.startswith(ALLOWED_PREFIX)]
-    check(not bad, "imports only system DLLs" + (" (not: %s)" % ", ".join(bad) if bad else ""))
-    check(not hasattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT"), "no delay-loaded DLLs")
+    bad = [d for d in dlls if d not in KNOWN_DLLS and not d.startswith(ALLOWED_PREFIX)]
+    check(not bad, "imports the ordinary way only from known DLLs (%s)" % ", ".join(sorted(KNOWN_DLLS))
+          + (" (not: %s)" % ", ".join(bad) if bad else ""))
+    delayed = {dll.lower(): functions for dll, functions in delay_imports(pe).items()}
+    for dll in sorted(delayed):
+        print("      delay-loaded %s: %s" % (dll, ", ".join(delayed[dll])))
+    check(set(delayed) == DELAY_LOADED_DLLS,
+          "delay-loads exactly %s (found: %s)" % (", ".join(sorted(DELAY_LOADED_DLLS)), ", ".join(sorted(delayed)) or "none"))
 
     check(string_of(res, 103) == "RazEruzereRad", 'string 103 is "RazEruzereRad"')
     check(string_of(res, 109) == "RAZERUZERERAD", 'string 109 is "RAZERUZERERAD"')

@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/host/modules.h"
 #include "platform/host/objects.h"
 #include "platform/host/resources.h"
 #include "platform/host/scheduler.h"
@@ -92,9 +93,9 @@ const host::ResetHook resetKernel([] {
 // ---- Resources -----------------------------------------------------------------------------------
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
-    // The executable's own module; other modules are not modelled.
+    // The executable's own module, or one of the system's (kernel32_modules.cpp).
     static int self = 0;
-    return moduleName == nullptr ? reinterpret_cast<HMODULE>(&self) : nullptr;
+    return moduleName == nullptr ? reinterpret_cast<HMODULE>(&self) : host::SystemModuleHandle(moduleName);
 }
 
 HRSRC WINAPI FindResourceA(HMODULE /*module*/, LPCSTR name, LPCSTR type) {

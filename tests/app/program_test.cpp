@@ -183,6 +183,48 @@ TEST_F(ProgramTest, DevicePresentFromTheStartIsAskedForConsentFirst) {
     EXPECT_EQ(TraceCount(kDisconnectedTrace), 1);
 }
 
+// DLLs are looked for in the system folder alone before WinMain does anything else: when the
+// search is restricted, the window title is not loaded yet, no window exists, no library was asked
+// for and the common controls are not set up.
+TEST_F(ProgramTest, DllSearchIsRestrictedToTheSystemFolderBeforeAnythingElse) {
+    struct Moment {
+        DWORD flags;
+        std::string title;
+        std::size_t windows;
+        int libraryLoads;
+        bool commonControls;
+    };
+    std::vector<Moment> seen;
+    windowTitle[0] = '\0';  // filled by the first LoadStringA
+    Plug();
+    const std::size_t windowsBefore = sim::Windows().size();
+    sim::SetDefaultDllDirectoriesObserver([&seen](DWORD flags) {
+        seen.push_back({flags, windowTitle, sim::Windows().size(), sim::LibraryLoadAttempts(),
+                        sim::ProgressClassRegistered()});
+    });
+    Script({{IDYES}, {IDOK}});
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].flags, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    EXPECT_EQ(seen[0].title, "");
+    EXPECT_EQ(seen[0].windows, windowsBefore);
+    EXPECT_EQ(seen[0].libraryLoads, 0);
+    EXPECT_FALSE(seen[0].commonControls);
+    EXPECT_EQ(sim::DefaultDllDirectories(), LOAD_LIBRARY_SEARCH_SYSTEM32);
+    EXPECT_EQ(windowTitle, std::string("RazEruzereRad"));
+}
+
+// A Windows without the call (before 8, without its loader update) still runs the whole update.
+TEST_F(ProgramTest, ASystemWithoutSetDefaultDllDirectoriesStillUpdates) {
+    sim::SetSearchFlagsSupported(false);
+    Plug();
+    Script({{IDYES}, {IDOK}});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_THAT(Boxes(), ElementsAre(kConsentBox, kCompletedBox));
+    EXPECT_EQ(sim::DefaultDllDirectories(), 0u);
+    EXPECT_EQ(device_->Report().verdict, model::kIntact);
+}
+
 TEST_F(ProgramTest, CancelAtTheConnectPromptEndsWithoutAnotherBox) {
     Script({{IDCANCEL}});
     EXPECT_EQ(Run(), -1);

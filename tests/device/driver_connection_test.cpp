@@ -7,7 +7,9 @@ namespace {
 
 using devtest::InstallLibrary;
 using devtest::kKey;
+using devtest::SetLocation;
 using devtest::Shlk;
+using devtest::WindowsPath;
 
 void SHLK_CALL SentinelDestroy(QuenwickShadeLink::Connection* /*connection*/) {}
 
@@ -58,13 +60,63 @@ INSTANTIATE_TEST_SUITE_P(
         Fallback{"NoKey", [] {}, 0},
         Fallback{"KeyWithoutValue", [] { sim::CreateRegistryKey(devtest::kMachine, kKey); }, 0},
         Fallback{"ValueUnderAnotherRoot",
-                 [] { sim::SetRegistryString(devtest::kUser, kKey, "Location", QLX_SHLK_SIM_PATH); }, 0},
-        Fallback{"ValueLongerThanTheBuffer", [] { InstallLibrary(std::string(300, 'a')); }, 0},
+                 [] { sim::SetRegistryString(devtest::kUser, kKey, "Location", WindowsPath(QLX_SHLK_SIM_PATH)); }, 0},
+        Fallback{"ValueLongerThanTheBuffer", [] { SetLocation("Z:\\" + std::string(300, 'a')); }, 0},
         Fallback{
             "ValueOfTheWholeBufferWithoutTerminator",
             [] { sim::SetRegistryValue(devtest::kMachine, kKey, "Location", REG_SZ, Unterminated(256)); }, 0},
-        Fallback{"LongestPathThatFitsButNoSuchFile", [] { InstallLibrary("/" + std::string(254, 'a')); }, 1},
-        Fallback{"NoLibraryFile", [] { InstallLibrary("/nonexistent/qlx_shlk.so"); }, 1}),
+        Fallback{"LongestPathThatFitsButNoSuchFile", [] { SetLocation("Z:\\" + std::string(252, 'a')); }, 1},
+        Fallback{"NoLibraryFile", [] { InstallLibrary("/nonexistent/qlx_shlk.so"); }, 1},
+        // Anything but a full path would be searched for, the updater's own folder first: refused
+        // before any load, even where a search would find the library.
+        Fallback{"BareName", [] { SetLocation("libqlx_shlk_sim.so"); }, 0},
+        Fallback{"RelativeWithFolder", [] { SetLocation("shlk\\qlx_shlk.dll"); }, 0},
+        Fallback{"DotRelative", [] { SetLocation(".\\qlx_shlk.dll"); }, 0},
+        Fallback{"RootedOnTheCurrentDrive", [] { SetLocation("\\Quenwick\\qlx_shlk.dll"); }, 0},
+        Fallback{"DriveRelative", [] { SetLocation("Z:qlx_shlk.dll"); }, 0},
+        Fallback{"NotADriveLetter", [] { SetLocation("1:\\qlx_shlk.dll"); }, 0},
+        Fallback{"LinuxPathOfTheRealLibrary", [] { SetLocation(QLX_SHLK_SIM_PATH); }, 0},
+        Fallback{"Empty", [] { SetLocation(""); }, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// A full path is loaded as given, its dependencies from its own folder and the system folder only.
+struct FullPath {
+    const char* name;
+    std::string location;
+    bool loads;  // names the simulated library on this machine
+};
+void PrintTo(const FullPath& c, std::ostream* os) { *os << c.name; }
+
+class FullPaths : public DriverConnectionTest, public ::testing::WithParamInterface<FullPath> {};
+
+TEST_P(FullPaths, AreLoadedFromTheirFolderAndTheSystemFolderOnly) {
+    SetLocation(GetParam().location);
+    QuenwickShadeLink::Connection* connection = OpenConnection(nullptr);
+    const std::vector<sim::LibraryLoadCall> calls = sim::LibraryLoadCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].fileName, GetParam().location);
+    EXPECT_TRUE(calls[0].ex);
+    EXPECT_EQ(calls[0].flags, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    EXPECT_EQ(connection != &dummyConnection, GetParam().loads);
+    EXPECT_EQ(sim::LibraryLoadCount(QLX_SHLK_SIM_PATH), GetParam().loads ? 1 : 0);
+    GiveUpConnection(connection);
+}
+
+std::string WithSlashes(std::string path) {
+    for (char& c : path) {
+        c = c == '\\' ? '/' : c;
+    }
+    return path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FullPaths,
+    ::testing::Values(FullPath{"DrivePath", WindowsPath(QLX_SHLK_SIM_PATH), true},
+                      FullPath{"DrivePathWithSlashes", WithSlashes(WindowsPath(QLX_SHLK_SIM_PATH)), true},
+                      FullPath{"LowerCaseDrive", "z" + WindowsPath(QLX_SHLK_SIM_PATH).substr(1), true},
+                      FullPath{"OtherDrive", "C:\\Program Files\\Quenwick\\shlk.dll", false},
+                      FullPath{"Unc", "\\\\server\\share\\shlk.dll", false},
+                      FullPath{"UncWithSlashes", "//server/share/shlk.dll", false}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(DriverConnectionTest, LibraryConnectionWithItsDevices) {
@@ -115,7 +167,7 @@ TEST_F(DriverConnectionTest, EveryOpenLoadsTheLibraryAgain) {
 }
 
 TEST_F(DriverConnectionTest, UnterminatedShortValueIsEndedSafely) {
-    const std::string path = QLX_SHLK_SIM_PATH;
+    const std::string path = WindowsPath(QLX_SHLK_SIM_PATH);
     sim::SetRegistryValue(devtest::kMachine, kKey, "Location", REG_SZ,
                           std::vector<std::uint8_t>(path.begin(), path.end()));
     QuenwickShadeLink::Connection* connection = OpenConnection(nullptr);

@@ -140,9 +140,20 @@ constexpr char kKey[] = "Software\\Quenwick\\Shlk";
 inline const HKEY kMachine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr)
 inline const HKEY kUser = HKEY_CURRENT_USER;      // NOLINT(performance-no-int-to-ptr)
 
-inline void InstallLibrary(const std::string& path) {
-    sim::SetRegistryString(kMachine, kKey, "Location", path);
+// The registry's "Location" exactly as given.
+inline void SetLocation(const std::string& value) { sim::SetRegistryString(kMachine, kKey, "Location", value); }
+
+// The Windows path of a Linux file: drive Z: is the Linux root, as under Wine.
+inline std::string WindowsPath(const std::string& linuxPath) {
+    std::string path = "Z:" + linuxPath;
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return path;
 }
+
+// Installs the library at this Linux path, as a full Windows path.
+inline void InstallLibrary(const std::string& linuxPath) { SetLocation(WindowsPath(linuxPath)); }
 
 inline const Bytes kStatusRequest = Hex("F0 00 20 29 03 01 7F 60 21 00 00 00 00 F7");
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,28 @@ void RemoveRegistryKey(HKEY root, const std::string& path);
 // Keys opened by RegOpenKeyExA and not yet closed.
 std::size_t OpenRegistryKeyCount();
 
-// Dynamic libraries: LoadLibraryA/GetProcAddress/FreeLibrary work on real shared objects. The
-// counts start at 0 at Reset; libraries stay mapped across Reset.
-// Successful loads minus frees of this path since Reset.
+// Dynamic libraries: LoadLibraryA/LoadLibraryExA/GetProcAddress/FreeLibrary work on real shared
+// objects. Windows paths on drive Z: name files from the Linux root, as under Wine; other drives
+// and UNC paths name nothing. The counts start at 0 at Reset; libraries stay mapped across Reset.
+// Successful loads minus frees of this Linux path since Reset.
 int LibraryLoadCount(const std::string& path);
-// Every LoadLibraryA call since Reset, successful or not.
+// Every LoadLibraryA and LoadLibraryExA call since Reset, successful or not.
 int LibraryLoadAttempts();
+struct LibraryLoadCall {
+    std::string fileName;  // as the program gave it
+    DWORD flags = 0;       // LoadLibraryExA's flags; 0 for LoadLibraryA
+    bool ex = false;       // through LoadLibraryExA
+};
+std::vector<LibraryLoadCall> LibraryLoadCalls();
+
+// The search directories set by SetDefaultDllDirectories since Reset (0: never set).
+DWORD DefaultDllDirectories();
+// Called inside every accepted SetDefaultDllDirectories, without the stand-in's lock, so a test
+// can see what had already happened by then. Null to stop; cleared by Reset.
+void SetDefaultDllDirectoriesObserver(std::function<void(DWORD flags)> observer);
+// false: a system from before the search-directory flags (Windows before 8 without its loader
+// update). KERNEL32 then has no SetDefaultDllDirectories, and LoadLibraryExA refuses the
+// LOAD_LIBRARY_SEARCH_ flags. true after Reset.
+void SetSearchFlagsSupported(bool supported);
 
 }  // namespace sim
