@@ -75,7 +75,8 @@ QuenwickShadeLink::Connection* OpenConnection(BaseDevice* context) {
         return &dummyConnection;
     }
     // The library's own dependencies come from its folder and the system folder, nowhere else.
-    HMODULE library = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE library =
+        LoadLibraryExA(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (library == nullptr) {
         return &dummyConnection;
     }

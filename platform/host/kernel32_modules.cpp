@@ -112,7 +112,9 @@ HMODULE Load(LPCSTR fileName, HANDLE file, DWORD flags, bool ex) {
 
 HMODULE WINAPI LoadLibraryA(LPCSTR fileName) { return Load(fileName, nullptr, 0, false); }
 
-HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) { return Load(fileName, file, flags, true); }
+HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
+    return Load(fileName, file, flags, true);
+}
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
     std::function<void(DWORD)> observer;
@@ -139,7 +141,8 @@ HMODULE host::SystemModuleHandle(LPCSTR moduleName) {
     for (char& c : name) {
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     }
-    return name == "kernel32.dll" || name == "kernel32" ? reinterpret_cast<HMODULE>(&kernel32Module) : nullptr;
+    return name == "kernel32.dll" || name == "kernel32" ? reinterpret_cast<HMODULE>(&kernel32Module)
+                                                        : nullptr;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {

@@ -59,8 +59,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Fallback{"NoKey", [] {}, 0},
         Fallback{"KeyWithoutValue", [] { sim::CreateRegistryKey(devtest::kMachine, kKey); }, 0},
-        Fallback{"ValueUnderAnotherRoot",
-                 [] { sim::SetRegistryString(devtest::kUser, kKey, "Location", WindowsPath(QLX_SHLK_SIM_PATH)); }, 0},
+        Fallback{
+            "ValueUnderAnotherRoot",
+            [] { sim::SetRegistryString(devtest::kUser, kKey, "Location", WindowsPath(QLX_SHLK_SIM_PATH)); },
+            0},
         Fallback{"ValueLongerThanTheBuffer", [] { SetLocation("Z:\\" + std::string(300, 'a')); }, 0},
         Fallback{
             "ValueOfTheWholeBufferWithoutTerminator",

@@ -141,7 +141,9 @@ inline const HKEY kMachine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-t
 inline const HKEY kUser = HKEY_CURRENT_USER;      // NOLINT(performance-no-int-to-ptr)
 
 // The registry's "Location" exactly as given.
-inline void SetLocation(const std::string& value) { sim::SetRegistryString(kMachine, kKey, "Location", value); }
+inline void SetLocation(const std::string& value) {
+    sim::SetRegistryString(kMachine, kKey, "Location", value);
+}
 
 // The Windows path of a Linux file: drive Z: is the Linux root, as under Wine.
 inline std::string WindowsPath(const std::string& linuxPath) {

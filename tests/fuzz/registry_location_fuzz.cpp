@@ -21,7 +21,8 @@ bool Separator(char c) { return c == '\\' || c == '/'; }
 
 // Written apart from the product's check, from the rule: a drive path or a UNC path.
 bool FullWindowsPath(const std::string& name) {
-    const bool drive = name.size() >= 3 && ((name[0] >= 'a' && name[0] <= 'z') || (name[0] >= 'A' && name[0] <= 'Z')) &&
+    const bool drive = name.size() >= 3 &&
+                       ((name[0] >= 'a' && name[0] <= 'z') || (name[0] >= 'A' && name[0] <= 'Z')) &&
                        name[1] == ':' && Separator(name[2]);
     const bool unc = name.size() >= 2 && Separator(name[0]) && Separator(name[1]);
     return drive || unc;
