@@ -549,7 +549,7 @@ scenario_planting() {
         die "cannot build the planting control"
     # The mark takes the name the DLL was loaded by, in whatever case the importer spelt it.
     ran() { find "$app" -maxdepth 1 -iname "$1.dll.ran" | grep -q .; }
-    (cd "$app" && WINEDLLOVERRIDES=$overrides timeout -k 5 60 "$WINE" ./planting_control.exe) >"$dir/control.out" 2>&1
+    (cd "$app" && WINEDLLOVERRIDES=$overrides timeout -k 5 60 "$(loader "$arch")" ./planting_control.exe) >"$dir/control.out" 2>&1
     local control_winmm=no control_comctl32=no
     ran winmm && control_winmm=yes
     ran comctl32 && control_comctl32=yes
