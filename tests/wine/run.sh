@@ -537,8 +537,7 @@ scenario_driver_library() {
 # same folder first and must load them, so a pass cannot come from a set-up that loads nothing.
 scenario_planting() {
     local arch=$1 dir="$out/$1/planting"
-    # Wine's crash dialog is kept out, so a program that dies of a planted DLL ends at once.
-    local app="$dir/app" overrides="winmm,comctl32=n,b;winedbg.exe=d" cc="$1-w64-mingw32-gcc" name
+    local app="$dir/app" overrides="winmm,comctl32=n,b" cc="$1-w64-mingw32-gcc" name
     mkdir -p "$app"
     cp "${exe[$arch]}" "$app/"
     for name in winmm comctl32; do
