@@ -300,7 +300,7 @@ TEST_F(ProgramTest, BusyInUpdateModeIsPolledThroughAndCompletes) {
 
 TEST_F(ProgramTest, AWorkerThatCannotStartIsReportedAsAFailedUpdate) {
     auto device = Plug();
-    Script({{IDYES, [] { sim::FailThreadCreation(1); }}, {IDOK}});
+    Script({{IDYES, [] { sim::FailNextCalls("CreateThread", 1, 8 /* ERROR_NOT_ENOUGH_MEMORY */); }}, {IDOK}});
     EXPECT_EQ(Run(), -1);
     EXPECT_THAT(Boxes(), ElementsAre(kConsentBox, kFailedBox));
     ASSERT_TRUE(ProgressDialog());
