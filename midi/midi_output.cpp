@@ -72,6 +72,15 @@ bool MidiOutput::SendSysEx(std::span<const std::uint8_t> message) {
     return midiOutLongMsg(handle, &header, sizeof(MIDIHDR)) == MMSYSERR_NOERROR;
 }
 
+MIDI::Completion MidiOutput::WaitForCompletion(std::uint32_t timeoutMs) {
+    if (WaitForSingleObject(doneEvent, timeoutMs) != WAIT_OBJECT_0) {
+        return MIDI::Completion::Unfinished;
+    }
+    // The wait took the signal: give it back, so that the next send finds the port idle.
+    SetEvent(doneEvent);
+    return MIDI::Completion::Finished;
+}
+
 bool MidiOutput::SendShort(const MIDI::ShortMessage& message) {
     const DWORD packed =
         (message.status & 0xFFu) | ((message.data1 & 0xFFu) << 8) | ((message.data2 & 0xFFu) << 16);

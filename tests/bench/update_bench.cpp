@@ -113,6 +113,7 @@ public:
     std::uint32_t NameHashNoPort() override { return 0; }
     bool IsPresent() override { return true; }
     void ReservedB() override {}
+    MIDI::Completion WaitForCompletion(std::uint32_t) override { return MIDI::Completion::Finished; }
     static inline std::size_t messages = 0;
     static inline std::size_t bytes = 0;
 };
