@@ -43,7 +43,12 @@ MidiOutput::~MidiOutput() {
     // The reset hands a message still in flight back as done, so the close needs no wait.
     if (handle != nullptr) {
         midiOutReset(handle);
-        midiOutClose(handle);
+        // A close refused (a message still queued, the driver short of memory) would leave the port
+        // held by this process: once more after another reset.
+        if (midiOutClose(handle) != MMSYSERR_NOERROR) {
+            midiOutReset(handle);
+            midiOutClose(handle);
+        }
         handle = nullptr;
     }
     CloseHandle(doneEvent);
@@ -78,7 +83,8 @@ MIDI::Completion MidiOutput::WaitForCompletion(std::uint32_t timeoutMs) {
     }
     // The wait took the signal: give it back, so that the next send finds the port idle.
     SetEvent(doneEvent);
-    return MIDI::Completion::Finished;
+    // A port that left the system hands its message back as done without sending it.
+    return IsPresent() ? MIDI::Completion::Finished : MIDI::Completion::Unfinished;
 }
 
 bool MidiOutput::SendShort(const MIDI::ShortMessage& message) {

@@ -23,6 +23,10 @@ constexpr DWORD kRestartPauseMs = 5000;
 // The longest a port may take over one message: a send waits this long for the one before.
 constexpr DWORD kFinishMs = 1000;
 constexpr int kPollingPasses = 300;
+// A result that cannot be posted (the main window's queue is full) is tried again this often, for
+// as long as the window exists, up to this many times.
+constexpr DWORD kRepostPauseMs = 100;
+constexpr int kPostAttempts = 50;
 constexpr DWORD kPollingPauseMs = 1000;
 constexpr std::int32_t kFailed = -1;
 
@@ -191,8 +195,13 @@ void Update(UpdateThreadArgs& args) {
 
 void FinishUpdate(UpdateThreadArgs& args) {
     ShowWindow(args.progress->dialog, SW_HIDE);
-    PostMessageA(args.mainWindow, WM_UPDATE_RESULT, static_cast<WPARAM>(static_cast<INT_PTR>(args.status)),
-                 0);
+    // The main window learns the result only from this message, and the user waits for it.
+    const auto result = static_cast<WPARAM>(static_cast<INT_PTR>(args.status));
+    for (int attempt = 1; PostMessageA(args.mainWindow, WM_UPDATE_RESULT, result, 0) == FALSE &&
+                          attempt < kPostAttempts && IsWindow(args.mainWindow) != FALSE;
+         ++attempt) {
+        Sleep(kRepostPauseMs);
+    }
     delete deviceList;
     deviceList = nullptr;
     RemoveDeviceChangeListener(nullptr);

@@ -245,6 +245,11 @@ BOOL WINAPI IsWindowVisible(HWND handle) {
     return window && window->visible ? TRUE : FALSE;
 }
 
+BOOL WINAPI IsWindow(HWND handle) {
+    Guard lock(host::Mutex());
+    return host::FindWindowLocked(handle) ? TRUE : FALSE;
+}
+
 BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
     Guard lock(host::Mutex());
     std::shared_ptr<host::Window> window = host::FindWindowLocked(handle);

@@ -111,6 +111,26 @@ TEST_F(MidiOutputTest, WaitForCompletionTellsWhetherTheLastMessageFinished) {
     EXPECT_EQ(sim::NowMs(), 1300u);
     output->Release();
     EXPECT_EQ(sim::LongMessagesReceived(port).size(), 1u);
+
+    // The port leaves the system with the message: handed back as done, but never sent.
+    sim::SetTransferTime(port, 300 * kMs);
+    output = OpenOutputPort(0);
+    ASSERT_TRUE(output->SendSysEx(Message(0x44)));
+    sim::After(100 * kMs, [this] { sim::RemoveOutputPort(port); });
+    EXPECT_EQ(output->WaitForCompletion(1000), MIDI::Completion::Unfinished);
+    EXPECT_EQ(sim::NowMs(), 1400u);
+    output->Release();
+    EXPECT_EQ(sim::LongMessagesReceived(port).size(), 1u);
+    ExpectNothingOpen();
+}
+
+// Found by the fault sweep: a refused close left the port held by the process.
+TEST_F(MidiOutputTest, ACloseRefusedOnceIsTriedAgainAfterAnotherReset) {
+    MIDI::Output* output = OpenOutputPort(0);
+    sim::FailNextCalls("midiOutClose", 1, MMSYSERR_NOMEM);
+    output->Release();
+    EXPECT_EQ(sim::Counters().resets, 2);
+    EXPECT_EQ(sim::Counters().closes, 1);
     ExpectNothingOpen();
 }
 
