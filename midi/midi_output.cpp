@@ -83,8 +83,7 @@ MIDI::Completion MidiOutput::WaitForCompletion(std::uint32_t timeoutMs) {
     }
     // The wait took the signal: give it back, so that the next send finds the port idle.
     SetEvent(doneEvent);
-    // A port that left the system hands its message back as done without sending it.
-    return IsPresent() ? MIDI::Completion::Finished : MIDI::Completion::Unfinished;
+    return MIDI::Completion::Finished;
 }
 
 bool MidiOutput::SendShort(const MIDI::ShortMessage& message) {

@@ -185,7 +185,12 @@ void Update(UpdateThreadArgs& args) {
         args.status = kFailed;
     }
     // The final message carries the image's check: the update is complete only once it arrived.
+    // A device that left the system with it had it handed back as done, unsent. (After the header
+    // the device leaves on purpose, so there its absence says nothing.)
     if (args.status == 0 && !Finished(*port, "final message")) {
+        args.status = kFailed;
+    } else if (args.status == 0 && !port->IsPresent()) {
+        DebugTrace("The device left with the final message\n");
         args.status = kFailed;
     }
     port->Release();

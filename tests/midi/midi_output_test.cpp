@@ -112,13 +112,15 @@ TEST_F(MidiOutputTest, WaitForCompletionTellsWhetherTheLastMessageFinished) {
     output->Release();
     EXPECT_EQ(sim::LongMessagesReceived(port).size(), 1u);
 
-    // The port leaves the system with the message: handed back as done, but never sent.
+    // The port leaves the system with the message: handed back as done, never sent; only the
+    // port's absence tells.
     sim::SetTransferTime(port, 300 * kMs);
     output = OpenOutputPort(0);
     ASSERT_TRUE(output->SendSysEx(Message(0x44)));
     sim::After(100 * kMs, [this] { sim::RemoveOutputPort(port); });
-    EXPECT_EQ(output->WaitForCompletion(1000), MIDI::Completion::Unfinished);
+    EXPECT_EQ(output->WaitForCompletion(1000), MIDI::Completion::Finished);
     EXPECT_EQ(sim::NowMs(), 1400u);
+    EXPECT_FALSE(output->IsPresent());
     output->Release();
     EXPECT_EQ(sim::LongMessagesReceived(port).size(), 1u);
     ExpectNothingOpen();
