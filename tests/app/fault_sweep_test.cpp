@@ -5,6 +5,7 @@
 // Run: build/host/tests/app_tests --gtest_filter='*FaultSweep*'
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -22,7 +23,7 @@
 #include "sim/host/virtual_device.h"
 #include "sim/model/scenario.h"
 #include "sim/model/virtual_quadrilux.h"
-#include "sim/shlk/shlk_control.h"
+#include "tests/device/support.h"
 
 namespace {
 
@@ -109,37 +110,6 @@ std::vector<int> Occurrences(int count) {
     return all;
 }
 
-// The simulated driver library, installed as the maker's would be: it offers one device of
-// another product, so the update itself goes over the MIDI ports.
-struct DriverLibrary {
-    HMODULE module = nullptr;
-    QlxShlkResetFunction reset = nullptr;
-    QlxShlkSetFunction set = nullptr;
-
-    DriverLibrary() {
-        module = LoadLibraryA(QLX_SHLK_SIM_PATH);
-        if (module != nullptr) {
-            reset = Find<QlxShlkResetFunction>("QlxShlkReset");
-            set = Find<QlxShlkSetFunction>("QlxShlkSet");
-        }
-    }
-    template <typename F>
-    F Find(const char* name) const {
-        using Generic = void (*)();
-        return reinterpret_cast<F>(reinterpret_cast<Generic>(GetProcAddress(module, name)));
-    }
-    void Install() const {
-        reset();
-        set("devices", "5:io");
-        HKEY machine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr)
-        sim::SetRegistryString(machine, "Software\\Quenwick\\Shlk", "Location", QLX_SHLK_SIM_PATH);
-    }
-    static const DriverLibrary& Get() {
-        static const DriverLibrary library;  // loaded once, before any run counts calls
-        return library;
-    }
-};
-
 enum class Outcome { CompletedIntact, FailedWithBox, FailedSilently, Broken };
 
 struct SweepRun {
@@ -160,11 +130,15 @@ bool StartsWith(const std::string& text, const char* start) { return text.rfind(
 // every box answered with its first button.
 SweepRun RunProgram(const std::string& what, const std::string& scenario,
                     const std::optional<sim::Fault>& fault) {
-    const DriverLibrary& library = DriverLibrary::Get();
+    devtest::Shlk& library = devtest::Shlk::Main();  // loaded once, before any run counts calls
     SweepRun run;
     run.what = what;
     sim::Reset();
-    library.Install();
+    // The maker's driver library is installed; it offers a device of another product, so the
+    // update itself goes over the MIDI ports.
+    library.reset();
+    library.set("devices", "5:io");
+    devtest::InstallLibrary(QLX_SHLK_SIM_PATH);
     sim::AddOutputPort("Soravel MIDI 1");
     sim::AddInputPort("Soravel MIDI 1");
     sim::AddInputPort("Soravel MIDI 2");
