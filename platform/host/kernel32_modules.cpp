@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "platform/host/faults.h"
 #include "platform/host/objects.h"
 #include "platform/host/scheduler.h"
 #include "platform/host/sim.h"
@@ -38,6 +39,10 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
         Guard lock(host::Mutex());
         ++M().attempts;
     }
+    if (std::optional<DWORD> error = host::CallFails("LoadLibraryA")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
     if (fileName == nullptr || *fileName == '\0') {
         return nullptr;
     }
@@ -53,6 +58,10 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
+    if (std::optional<DWORD> error = host::CallFails("GetProcAddress")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
     if (module == nullptr || procName == nullptr) {
         return nullptr;
     }

@@ -87,6 +87,11 @@ void RegisterBuiltinClassLocked(const std::string& name, WNDPROC proc);
 // taken again around the call).
 LRESULT CallWindowLocked(Guard& lock, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// PostMessageA and SendMessageA as the stand-in itself uses them (the program does not see these
+// as its own platform calls).
+BOOL PostToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Handles the messages sent to the calling thread from other threads (as Windows does inside
 // GetMessageA and other waits). Returns whether any was handled.
 bool HandleSentMessagesLocked(Guard& lock);

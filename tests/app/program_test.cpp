@@ -280,7 +280,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Failure{"NeverComesBack", "never", nullptr},
                       Failure{"MessageStalls", "stall=9", nullptr},
                       Failure{"MessageRefused", "refuse=9", nullptr},
-                      Failure{"DeviceVanishesMidStream", "vanish=100", nullptr}),
+                      Failure{"DeviceVanishesMidStream", "vanish=100", nullptr},
+                      // Found by the fault sweep: these ended with the completed box.
+                      Failure{"FinalMessageNeverFinishes", "stall=2757", nullptr},
+                      Failure{"DeviceVanishesWithTheFinalMessage", "vanish=2757", nullptr},
+                      Failure{"HeaderNeverFinishes", "",
+                              [](simhost::VirtualDevice&) {
+                                  sim::InjectFault({"midiOutLongMsg", 1, sim::FaultKind::NeverFinishes});
+                              }}),
     [](const ::testing::TestParamInfo<Failure>& param) { return std::string(param.param.name); });
 
 TEST_F(ProgramTest, ADeviceThatNeverComesBackFailsAfterThePollingTime) {
@@ -301,12 +308,24 @@ TEST_F(ProgramTest, BusyInUpdateModeIsPolledThroughAndCompletes) {
 
 TEST_F(ProgramTest, AWorkerThatCannotStartIsReportedAsAFailedUpdate) {
     auto device = Plug();
-    Script({{IDYES, [] { sim::FailThreadCreation(1); }}, {IDOK}});
+    Script({{IDYES, [] { sim::FailNextCalls("CreateThread", 1, 8 /* ERROR_NOT_ENOUGH_MEMORY */); }}, {IDOK}});
     EXPECT_EQ(Run(), -1);
     EXPECT_THAT(Boxes(), ElementsAre(kConsentBox, kFailedBox));
     ASSERT_TRUE(ProgressDialog());
     EXPECT_FALSE(ProgressDialog()->visible);
     EXPECT_EQ(device->Report().headersReceived, 0);
+}
+
+// Found by the fault sweep: a result the main window's full queue refuses once left the user
+// without an answer.
+TEST_F(ProgramTest, AResultThatCannotBePostedAtOnceIsPostedAgain) {
+    Plug();
+    Script(
+        {{IDYES, [] { sim::FailNextCalls("PostMessageA", 1, 1816 /* ERROR_NOT_ENOUGH_QUOTA */); }}, {IDOK}});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_THAT(Boxes(), ElementsAre(kConsentBox, kCompletedBox));
+    EXPECT_EQ(sim::MessageBoxes().back().shownNs / 1'000'000, 6100u);
+    EXPECT_EQ(device_->Report().verdict, model::kIntact);
 }
 
 TEST_F(ProgramTest, ABoxThatCannotBeShownIsNeitherOkNorConsent) {
@@ -354,7 +373,7 @@ LRESULT CALLBACK RefuseCreation(HWND window, UINT message, WPARAM wParam, LPARAM
     return message == WM_CREATE ? -1 : DefWindowProcA(window, message, wParam, lParam);
 }
 
-TEST_F(ProgramTest, AMainWindowThatCannotBeCreatedEndsWithZeroAndNoBox) {
+TEST_F(ProgramTest, AMainWindowThatCannotBeCreatedEndsWithMinusOneAndNoBox) {
     // The class name is taken already, by a class whose windows refuse to be created.
     WNDCLASSEXA cls{};
     cls.cbSize = sizeof cls;
@@ -363,7 +382,7 @@ TEST_F(ProgramTest, AMainWindowThatCannotBeCreatedEndsWithZeroAndNoBox) {
     ASSERT_NE(RegisterClassExA(&cls), 0);
     Plug();
     Script({});
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), -1);
     EXPECT_THAT(Boxes(), IsEmpty());
     EXPECT_EQ(stdout_, "");
 }

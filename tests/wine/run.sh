@@ -496,6 +496,27 @@ scenario_stall() {
     finish "$dir"
 }
 
+scenario_final_stall() {
+    local arch=$1 dir="$out/$1/final-stall"
+    # Message index 2757 is the last of the stream: the one that carries the image's check.
+    run_program "$arch" final-stall --env "QLX_WINE_SCENARIO=$device,stall=2757" -- Yes OK
+    begin "$arch final message of the stream never finishes"
+    {
+        expected_box 1 "$caption" "$consent_text" no "Yes|No" Yes
+        expected_box 2 "$caption" "$error_text" yes OK OK
+    } >"$dir/expected-boxes.txt"
+    check "the consent question, then the error box" same_boxes "$dir" "$dir/expected-boxes.txt"
+    check "exit code 255 (-1)" exit_code_is "$dir" 255
+    check "every message before the final one arrived" verdict_has "$dir" "stream messages: 2757"
+    check "the final message was taken back by the reset" verdict_has "$dir" "aborted messages: 1"
+    check "the controller knows the image is not whole" verdict_has "$dir" \
+        "verdict: message 2757: taken back by a reset before it arrived"
+    check "the trace says which message did not finish" trace_count_is "$dir" \
+        'TKL: The final message did not finish within 1000 ms\n' 1
+    check "the progress dialog was hidden at the end" progress_hidden "$dir"
+    finish "$dir"
+}
+
 scenario_driver_library() {
     local arch=$1 dir="$out/$1/driver-library"
     if [ -z "${shlk[$arch]}" ]; then
@@ -534,7 +555,7 @@ scenario_driver_library() {
     finish "$dir"
 }
 
-all=(driver success no-device consent-no port-busy stall-10 driver-library)
+all=(driver success no-device consent-no port-busy stall-10 final-stall driver-library)
 wanted=("$@")
 [ ${#wanted[@]} -eq 0 ] && wanted=("${all[@]}")
 for arch in "${archs[@]}"; do
@@ -546,6 +567,7 @@ for arch in "${archs[@]}"; do
             consent-no) scenario_consent_no "$arch" ;;
             port-busy) scenario_busy "$arch" ;;
             stall-10) scenario_stall "$arch" ;;
+            final-stall) scenario_final_stall "$arch" ;;
             driver-library) scenario_driver_library "$arch" ;;
             *) die "unknown scenario $s" ;;
         esac
