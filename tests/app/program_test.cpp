@@ -19,6 +19,7 @@
 #include "sim/host/virtual_device.h"
 #include "sim/model/scenario.h"
 #include "sim/model/virtual_quadrilux.h"
+#include "tests/device/support.h"
 #include "update/firmware_image.h"
 #include "update/progress.h"
 #include "update/update_worker.h"
@@ -507,6 +508,68 @@ TEST_F(ProgramTest, AboutDialogProcedureEndsOnOkAndCancelOnly) {
         EXPECT_TRUE(sim::Dialogs().empty()) << c.name;
     }
     sim::SetDialogObserver(nullptr);
+}
+
+// The controller's other road to the device: the maker's driver library, found through the
+// registry, offering device 81 with an input and an output.
+class DriverLibraryProgramTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        shlk_.reset();
+        shlk_.set("reply", "sync");  // the status reply comes back inside the request's send
+        devtest::InstallLibrary(QLX_SHLK_SIM_PATH);
+    }
+    void TearDown() override {
+        // The controller's device lives on with the process: unplug it, so that the library's
+        // replies in later tests do not reach it.
+        shlk_.set("devices", "");
+        shlk_.notify(0);
+        ProgramTest::TearDown();
+    }
+    devtest::Shlk& shlk_ = devtest::Shlk::Main();
+};
+
+const char kStatusTrace[] = "TkUpdate:Device received status\n";
+
+TEST_F(DriverLibraryProgramTest, ADeviceOfTheLibraryFromTheStartIsAskedForConsentFirst) {
+    shlk_.set("devices", "81:io");
+    Script({{IDNO}});
+    EXPECT_EQ(Run(), -1);
+    EXPECT_THAT(Boxes(), ElementsAre(kConsentBox));
+    // One attach, which found the device, sent it the status request and heard its reply.
+    EXPECT_EQ(shlk_.count("create"), 1);
+    ASSERT_EQ(shlk_.count("sent"), 1);
+    EXPECT_EQ(shlk_.Sent(0), devtest::kStatusRequest);
+    EXPECT_EQ(TraceCount(kStatusTrace), 1);
+    EXPECT_EQ(TraceCount(kDisconnectedTrace), 0);
+    // Present through the library: no port name was looked at.
+    EXPECT_EQ(stdout_, "");
+    EXPECT_FALSE(ProgressDialog());
+}
+
+TEST_F(DriverLibraryProgramTest, ADeviceThatAttachesWhileTheConnectPromptIsOpenIsAskedForStatus) {
+    shlk_.set("devices", "");
+    Script({{IDOK,
+             [this] {
+                 // The person plugs the device in; the library tells the connection it made at
+                 // the start, whose callback attaches again and now finds device 81.
+                 shlk_.set("devices", "81:io");
+                 EXPECT_EQ(shlk_.notify(0), 1);
+             }},
+            {IDNO}});
+    EXPECT_EQ(Run(), -1);
+    EXPECT_THAT(Boxes(), ElementsAre(kConnectBox, kConsentBox));
+    // After OK the device was already connected, so it was asked for its status again rather
+    // than attached a third time.
+    EXPECT_EQ(shlk_.count("create"), 2);
+    ASSERT_EQ(shlk_.count("sent"), 2);
+    EXPECT_EQ(shlk_.Sent(0), devtest::kStatusRequest);
+    EXPECT_EQ(shlk_.Sent(1), devtest::kStatusRequest);
+    EXPECT_EQ(TraceCount(kStatusTrace), 2);
+    EXPECT_EQ(TraceCount(kDisconnectedTrace), 1);  // the attach at the start found nothing
+    // There is no MIDI port at all, so no port name was examined.
+    EXPECT_EQ(stdout_, "");
 }
 
 }  // namespace

@@ -26,29 +26,36 @@ die() {
 
 # ---- What runs Wine ------------------------------------------------------------------------------
 
-# Debian's wine script prefers the 32-bit loader, which then also starts 64-bit programs. A kernel
-# without 32-bit support cannot start it at all; the 64-bit loader then runs the x86_64 build alone.
-can_run_i386() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
-if [ ! -x /usr/lib/wine/wine ]; then
+# Each program runs under the loader of its own bitness, and everything that sets the prefix up
+# (wineboot, reg) under the 64-bit one, so a run means the same on a kernel that can start 32-bit
+# programs and on one that cannot. Only whether the i686 scenarios run at all differs.
+WINE64=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
+WINESERVER=/usr/lib/wine/wineserver64
+[ -x "$WINE64" ] || die "no 64-bit Wine loader at $WINE64 (scripts/install-deps installs wine, wine32, wine64)"
+[ -x "$WINESERVER" ] || die "no 64-bit Wine server at $WINESERVER"
+if [ ! -x "$WINE32" ]; then
     reason="wine32 is not installed"
-elif ! can_run_i386; then
+elif ! "$WINE32" --version >/dev/null 2>&1; then
     reason="this kernel cannot execute 32-bit programs, so neither can 32-bit Wine"
 else
     reason=""
 fi
 if [ -z "$reason" ]; then
-    WINE=/usr/lib/wine/wine
     archs=(i686 x86_64)
 else
-    WINE=/usr/lib/wine/wine64
-    export WINELOADER=$WINE
     archs=(x86_64)
     [ "${QLX_WINE_REQUIRE_I686:-0}" = 1 ] && die "i686: $reason"
     skipped+=("every i686 scenario: $reason")
 fi
-[ -x "$WINE" ] || die "no Wine loader at $WINE (scripts/install-deps installs wine, wine32, wine64)"
-WINESERVER=/usr/lib/wine/wineserver64
-[ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver32
+loader() { # arch: the loader that runs a program of that bitness
+    if [ "$1" = i686 ]; then echo "$WINE32"; else echo "$WINE64"; fi
+}
+if [ -z "$reason" ]; then
+    note "wine loaders: $WINE64 for x86_64 programs, $WINE32 for i686 programs"
+else
+    note "wine loader: $WINE64 for x86_64 programs; no i686 programs: $reason"
+fi
 
 # ---- What is tested ------------------------------------------------------------------------------
 
@@ -103,33 +110,71 @@ done
 
 winpath() { printf 'Z:%s' "$1"; } # Wine maps Z: to the Unix root
 
-# One prefix for the whole run, made now (after wine32 is installed: an older prefix would not
-# start), and one server kept alive across every scenario.
+# ---- The registry, one view at a time ------------------------------------------------------------
+
+# HKLM\Software has two views in a 64-bit prefix: a 32-bit program reads the 32-bit one (which
+# lives under Wow6432Node), a 64-bit program the 64-bit one. Every write and read here names the
+# view of the program it is meant for, through the 64-bit reg.exe, whichever loader a machine has.
+view_of() { # arch
+    if [ "$1" = i686 ]; then echo 32; else echo 64; fi
+}
+reg_set() { # view key name value: a REG_SZ value
+    "$WINE64" reg add "$2" /v "$3" /t REG_SZ /d "$4" "/reg:$1" /f >>"$out/reg.log" 2>&1
+}
+reg_get() { # view key name: prints the value as a program of that view reads it, or fails
+    local line
+    line=$("$WINE64" reg query "$2" /v "$3" "/reg:$1" 2>>"$out/reg.log" | tr -d '\r' |
+        grep -E "^ +$3 +REG_SZ( |\$)") || return 1
+    printf '%s\n' "$line" | sed -E "s/^ +$3 +REG_SZ {0,4}//"
+}
+reg_delete() { # view key
+    "$WINE64" reg delete "$2" "/reg:$1" /f >>"$out/reg.log" 2>&1
+}
+# Proof that a program of that bitness will see the value: read back in its view.
+reg_expect() { # arch key name value
+    local seen
+    seen=$(reg_get "$(view_of "$1")" "$2" "$3") || {
+        echo "the $1 program would not see $3 under $2"
+        return 1
+    }
+    [ "$seen" = "$4" ] || {
+        echo "the $1 program would see $3 = '$seen' under $2, not '$4'"
+        return 1
+    }
+}
+
+# ---- The prefix ----------------------------------------------------------------------------------
+
+# One 64-bit prefix for the whole run, made now by the 64-bit loader (after wine32 is installed:
+# an older prefix would not start), and one server kept alive across every scenario.
 "$WINESERVER" -p >/dev/null 2>&1 &
 t0=$(date +%s)
-"$WINE" wineboot -i >"$out/wineboot.log" 2>&1 || die "wineboot failed (see $out/wineboot.log)"
+WINEARCH=win64 "$WINE64" wineboot -i >"$out/wineboot.log" 2>&1 || die "wineboot failed (see $out/wineboot.log)"
 note "prefix ready in $(($(date +%s) - t0)) s"
+windows="$WINEPREFIX/drive_c/windows"
+[ -d "$windows/syswow64" ] || die "the prefix is not a 64-bit one: no $windows/syswow64"
 
 # Our MIDI driver becomes the prefix's only audio driver; a virtual desktop spares every window
-# the two-second wait for a window manager that is not there.
-cat >"$out/setup.reg" <<'EOF'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Software\Wine\Drivers]
-"Audio"="qlx"
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer]
-"Desktop"="Default"
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
-"Default"="800x600"
-EOF
-"$WINE" regedit /S "$(winpath "$out/setup.reg")" || die "cannot import the registry settings"
+# the two-second wait for a window manager that is not there. These live under HKCU\Software\Wine,
+# which both views share; each program's view is read back all the same.
+audio_key='HKEY_CURRENT_USER\Software\Wine\Drivers'
+desktop_key='HKEY_CURRENT_USER\Software\Wine\Explorer'
+desktops_key='HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops'
+reg_set 64 "$audio_key" Audio qlx &&
+    reg_set 64 "$desktop_key" Desktop Default &&
+    reg_set 64 "$desktops_key" Default 800x600 ||
+    die "cannot write the registry settings (see $out/reg.log)"
+for arch in "${archs[@]}"; do
+    for setting in "$audio_key|Audio|qlx" "$desktop_key|Desktop|Default" "$desktops_key|Default|800x600"; do
+        IFS='|' read -r key name value <<<"$setting"
+        why=$(reg_expect "$arch" "$key" "$name" "$value") || die "$why"
+    done
+done
 # The desktop wineboot started is the plain root window; the next server starts the virtual one.
 "$WINESERVER" -k >/dev/null 2>&1
 "$WINESERVER" -w >/dev/null 2>&1
 "$WINESERVER" -p >/dev/null 2>&1 &
-windows="$WINEPREFIX/drive_c/windows"
+# Each bitness loads drivers from its own system folder of the 64-bit prefix.
 cp "${drv[x86_64]}" "$windows/system32/wineqlx.drv"
 [ -n "${drv[i686]:-}" ] && cp "${drv[i686]}" "$windows/syswow64/wineqlx.drv"
 for arch in "${archs[@]}"; do
@@ -140,22 +185,30 @@ done
 
 # ---- One run of the program ----------------------------------------------------------------------
 
-# The key of the simulated driver library, in the registry view of the program's own bitness.
-shlk_key() { # arch
-    if [ "$1" = i686 ]; then
-        echo 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\Quenwick\Shlk'
-    else
-        echo 'HKEY_LOCAL_MACHINE\Software\Quenwick\Shlk'
+# The simulated driver library's key, written in the view of the program's own bitness, read back
+# there before the program runs, and removed again after it.
+shlk_key='HKEY_LOCAL_MACHINE\Software\Quenwick\Shlk'
+shlk_install() { # arch dir: fails with the reason when the program would not find the library
+    local dll
+    dll=$(winpath "$out/$1/bin/$(basename "${shlk[$1]}")" | tr / '\\')
+    reg_set "$(view_of "$1")" "$shlk_key" Location "$dll" || {
+        echo "cannot write Location (see $out/reg.log)"
+        return 1
+    }
+    # What each view holds now, for the record.
+    local view
+    for view in 32 64; do
+        printf '/reg:%s\n' "$view"
+        "$WINE64" reg query "$shlk_key" "/reg:$view" 2>&1 | tr -d '\r'
+    done >"$2/registry-views.txt"
+    reg_expect "$1" "$shlk_key" Location "$dll"
+}
+shlk_remove() { # arch: fails when the program would still find the library
+    reg_delete "$(view_of "$1")" "$shlk_key"
+    if reg_get "$(view_of "$1")" "$shlk_key" Location >/dev/null; then
+        echo "the $1 program would still see Location after its removal"
+        return 1
     fi
-}
-shlk_install() { # arch
-    local dll="$out/$1/bin/$(basename "${shlk[$1]}")" reg="$out/$1/shlk.reg"
-    printf 'REGEDIT4\n\n[%s]\n"Location"="%s"\n' "$(shlk_key "$1")" "$(winpath "$dll" | sed 's/\//\\\\/g')" >"$reg"
-    "$WINE" regedit /S "$(winpath "$reg")"
-}
-shlk_remove() { # arch
-    printf 'REGEDIT4\n\n[-%s]\n' "$(shlk_key "$1")" >"$out/$1/shlk-remove.reg"
-    "$WINE" regedit /S "$(winpath "$out/$1/shlk-remove.reg")"
 }
 
 # Screenshots: "box N=name" takes one while box N is up (the robot holds it until we are done),
@@ -214,7 +267,7 @@ run_program() {
     shift
     local hold=()
     [ ${#shots[@]} -gt 0 ] && hold=(--hold "$(winpath "$dir")")
-    "$WINE" "$out/tools/boxrobot.exe" "$(winpath "$dir/robot.log")" "$(winpath "$dir/stop")" "${hold[@]}" "$@" \
+    "$WINE64" "$out/tools/boxrobot.exe" "$(winpath "$dir/robot.log")" "$(winpath "$dir/stop")" "${hold[@]}" "$@" \
         >"$dir/robot.out" 2>&1 &
     local robot=$!
     for _ in $(seq 200); do
@@ -232,7 +285,7 @@ run_program() {
         export WINEDEBUG=-all,+debugstr QLX_WINE_VERDICT="$(winpath "$dir/verdict.txt")" \
             QLX_WINE_LOG="$(winpath "$dir/driver.log")"
         for e in "${envs[@]}"; do export "${e?}"; done
-        exec timeout -k 5 120 "$WINE" "$program" >"$dir/stdout.txt" 2>"$dir/stderr.txt"
+        exec timeout -k 5 120 "$(loader "$arch")" "$program" >"$dir/stdout.txt" 2>"$dir/stderr.txt"
     )
     echo $? >"$dir/rc"
     local ms=$((($(date +%s%N) - t) / 1000000))
@@ -449,12 +502,23 @@ scenario_driver_library() {
         skipped+=("$arch driver library: qlx_shlk_sim.dll not built")
         return
     fi
-    shlk_install "$arch"
+    local installed removed
+    mkdir -p "$dir"
+    if ! installed=$(shlk_install "$arch" "$dir"); then
+        # The program would fall back to no library at all: a run now would prove nothing.
+        begin "$arch device 81 through the driver library"
+        problems+=("set-up: $installed")
+        echo 0 >"$dir/seconds"
+        shlk_remove "$arch" >/dev/null
+        finish "$dir"
+        return
+    fi
     # No MIDI device at all: only the driver library can make the device present.
     run_program "$arch" driver-library --env QLX_WINE_DEVICE=absent --env "QLX_WINE_EXTRA_PORT=Other Synth" \
         --env QLX_SHLK_DEVICES=81:io --env "QLX_SHLK_LOG=$(winpath "$dir/shlk.log")" -- No
-    shlk_remove "$arch"
+    removed=$(shlk_remove "$arch") || removed="clean-up: $removed"
     begin "$arch device 81 through the driver library"
+    [ -z "$removed" ] || problems+=("$removed")
     expected_box 1 "$caption" "$consent_text" no "Yes|No" No >"$dir/expected-boxes.txt"
     check "the consent question comes first" same_boxes "$dir" "$dir/expected-boxes.txt"
     check "exit code 255 (-1)" exit_code_is "$dir" 255
