@@ -20,8 +20,8 @@ struct UpdateThreadArgs;
 struct UpdateRecord {
     UpdaterDev* updaterDev = nullptr;  // null only if StartUpdate failed before making it
     FirmwareImage* image = nullptr;
-    Progress* progress = nullptr;      // these two once the user has agreed
-    UpdateThreadArgs* args = nullptr;  //
+    Progress* progress = nullptr;      // once the user has agreed
+    UpdateThreadArgs* args = nullptr;  // once the user has agreed
     // The product makes one update per process; a program that runs WinMain again (the tests)
     // makes one per run, and each keeps the one before it.
     const UpdateRecord* earlier = nullptr;
