@@ -15,6 +15,8 @@
 //   QLX_SHLK_NOTIFY_MS  when set, the library calls the devices-changed callback once, this many
 //                     milliseconds after its first connection was made, on a thread of its own
 // The keys for QlxShlkSet are the names without the prefix, in lower case ("devices", "version", ...).
+// The build for the MSVC C++ ABI (shlk_msvc.cpp, used by the Wine tier) reads the same variables once,
+// when it is loaded, and has none of the control exports below.
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device/driver_delete.h"
 #include "sim/shlk/shlk_control.h"
 
 #if defined(_WIN32)
@@ -244,14 +245,14 @@ void LogLocked(const char* what, const std::uint8_t* bytes, std::int32_t length)
 
 // ---- The objects handed out ----------------------------------------------------------------------
 
-class SimInput final : public DriverInput {
+class SimInput final : public DriverObject<DriverInput, SimInput> {
 public:
     explicit SimInput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.inputs;
         S().liveInputs.push_back(this);
     }
-    ~SimInput() override {
+    ~SimInput() {
         // Taking the lock waits for a delivery in progress; after this no callback comes.
         Held held;
         auto& live = S().liveInputs;
@@ -313,13 +314,13 @@ void ReplyThread(std::size_t device) {
     --S().repliesInFlight;
 }
 
-class SimOutput final : public DriverOutput {
+class SimOutput final : public DriverObject<DriverOutput, SimOutput> {
 public:
     explicit SimOutput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.outputs;
     }
-    ~SimOutput() override {
+    ~SimOutput() {
         Held held;
         ++S().counts.outputDelete;
         --S().counts.outputs;
@@ -350,13 +351,13 @@ private:
     std::size_t device_;
 };
 
-class SimDevice final : public DriverDevice {
+class SimDevice final : public DriverObject<DriverDevice, SimDevice> {
 public:
     SimDevice(const DeviceSpec& spec, std::size_t index) : spec_(spec), index_(index) {
         Held held;
         ++S().counts.deviceNew;
     }
-    ~SimDevice() override {
+    ~SimDevice() {
         Held held;
         ++S().counts.deviceDelete;
     }
@@ -398,7 +399,7 @@ private:
     std::size_t index_;
 };
 
-class SimConnection final : public QuenwickShadeLink::Connection {
+class SimConnection final : public DriverObject<QuenwickShadeLink::Connection, SimConnection> {
 public:
     SimConnection(DevicesChangedCallback callback, BaseDevice* context, std::vector<DeviceSpec> devices)
         : callback_(callback), context_(context), devices_(std::move(devices)) {}
@@ -493,7 +494,7 @@ QLX_EXPORT void SHLK_CALL SHLKDestroy(QuenwickShadeLink::Connection* connection)
         }
         --s.counts.connections;
     }
-    delete connection;
+    DeleteDriverObject(connection);
 }
 #endif
 

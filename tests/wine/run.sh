@@ -66,7 +66,7 @@ declare -A exe drv shlk
 for arch in "${archs[@]}"; do
     exe[$arch]=$(artifact "$arch" QuadriluxProUpdate.exe)
     drv[$arch]=$(artifact "$arch" wineqlx.drv)
-    shlk[$arch]=$(artifact "$arch" qlx_shlk_sim.dll)
+    shlk[$arch]=$(artifact "$arch" qlx_shlk_msvc.dll) # built for the MSVC C++ ABI, as the maker builds it
     [ -n "${exe[$arch]}" ] || die "$arch: QuadriluxProUpdate.exe not built (run scripts/stages/30-mingw.sh)"
     [ -n "${drv[$arch]}" ] || die "$arch: wineqlx.drv not built"
 done
@@ -499,7 +499,7 @@ scenario_stall() {
 scenario_driver_library() {
     local arch=$1 dir="$out/$1/driver-library"
     if [ -z "${shlk[$arch]}" ]; then
-        skipped+=("$arch driver library: qlx_shlk_sim.dll not built")
+        skipped+=("$arch driver library: qlx_shlk_msvc.dll not built")
         return
     fi
     local installed removed
@@ -527,6 +527,9 @@ scenario_driver_library() {
     tr -d '\r' <"$dir/shlk.log" >"$dir/shlk.txt" 2>/dev/null # written in text mode
     check "the status request went to the library" grep -qx 'sent F0 00 20 29 03 01 7F 60 21 00 00 00 00 F7' "$dir/shlk.txt"
     check "the library answered it" grep -q '^reply F0 ' "$dir/shlk.txt"
+    check "every call reached its own entry in the library's tables" test -z "$(grep '^wrong entry' "$dir/shlk.txt")"
+    check "the device was asked its identifier" grep -qx 'product-id 81' "$dir/shlk.txt"
+    check "the device was deleted and freed through its destructor entry" grep -qx 'free device' "$dir/shlk.txt"
     check "no port name examined" stdout_empty "$dir"
     finish "$dir"
 }
