@@ -84,6 +84,7 @@ const ResetHook resetWindows([] {
     wm.screenWidth = 1920;
     wm.screenHeight = 1080;
     wm.foreground = nullptr;
+    wm.showAndPost.clear();
 });
 
 void DestroyTreeLocked(Guard& lock, HWND handle) {
@@ -226,6 +227,10 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM /
 BOOL WINAPI ShowWindow(HWND handle, int command) {
     Guard lock(host::Mutex());
     std::shared_ptr<host::Window> window = host::FindWindowLocked(handle);
+    WM().showAndPost.push_back(sim::ShowOrPost{.kind = sim::ShowOrPost::Kind::Show,
+                                               .window = handle,
+                                               .showCommand = command,
+                                               .done = window != nullptr});
     if (!window) {
         return FALSE;
     }
@@ -388,8 +393,13 @@ LRESULT WINAPI SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
 BOOL host::PostToWindow(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     Guard lock(host::Mutex());
     std::thread::id target = std::this_thread::get_id();
+    std::shared_ptr<host::Window> window = handle == nullptr ? nullptr : host::FindWindowLocked(handle);
+    WM().showAndPost.push_back(sim::ShowOrPost{.kind = sim::ShowOrPost::Kind::Post,
+                                               .window = handle,
+                                               .message = message,
+                                               .wParam = wParam,
+                                               .done = handle == nullptr || window != nullptr});
     if (handle != nullptr) {
-        std::shared_ptr<host::Window> window = host::FindWindowLocked(handle);
         if (!window) {
             return FALSE;
         }
@@ -477,6 +487,11 @@ void SetScreenSize(int width, int height) {
 
 bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return host::PostToWindow(window, message, wParam, lParam) != FALSE;
+}
+
+std::vector<ShowOrPost> ShowAndPostCalls() {
+    Guard lock(host::Mutex());
+    return WM().showAndPost;
 }
 
 }  // namespace sim

@@ -13,6 +13,7 @@
 
 #include "platform/host/api/user32.h"
 #include "platform/host/scheduler.h"
+#include "platform/host/sim/user32.h"
 
 namespace host {
 
@@ -73,6 +74,7 @@ struct WindowManager {
     int screenWidth = 1920;
     int screenHeight = 1080;
     HWND foreground = nullptr;
+    std::vector<sim::ShowOrPost> showAndPost;  // every ShowWindow and PostMessageA, in order
 };
 
 WindowManager& WM();

@@ -3,7 +3,8 @@
 // Configuration comes from the environment when the library is first used and again at each
 // QlxShlkReset, and can be changed afterwards with QlxShlkSet under the same keys:
 //   QLX_SHLK_DEVICES  devices, ';'-separated: "81:io" (product 81, input and output), "5:o",
-//                     "81:2/1" (HasInput answers 2, HasOutput 1), "null" (Device(i) gives null).
+//                     "81:2/1" (HasInput answers 2, HasOutput 1), "null" (Device(i) gives null),
+//                     "81:io:nullinput" (OpenInput gives null).
 //                     Default "81:io".
 //   QLX_SHLK_VERSION  what SHLKGetVersion answers (default 1)
 //   QLX_SHLK_CREATE   "null": SHLKCreate gives null

@@ -86,6 +86,7 @@ struct DeviceSpec {
     std::int32_t productId = 0;
     std::int32_t hasInput = 0;
     std::int32_t hasOutput = 0;
+    bool nullInput = false;  // OpenInput gives null
 };
 
 enum class ReplyMode { Thread, Sync, None };
@@ -155,7 +156,12 @@ std::vector<DeviceSpec> ParseDevices(const std::string& text) {
         } else {
             const std::size_t colon = item.find(':');
             spec.productId = static_cast<std::int32_t>(std::strtol(item.c_str(), nullptr, 10));
-            const std::string sides = colon == std::string::npos ? std::string() : item.substr(colon + 1);
+            std::string sides = colon == std::string::npos ? std::string() : item.substr(colon + 1);
+            const std::size_t option = sides.find(':');
+            if (option != std::string::npos) {
+                spec.nullInput = sides.substr(option + 1) == "nullinput";
+                sides.resize(option);
+            }
             const std::size_t slash = sides.find('/');
             if (slash != std::string::npos) {
                 spec.hasInput = static_cast<std::int32_t>(std::strtol(sides.c_str(), nullptr, 10));
@@ -374,6 +380,9 @@ public:
     }
     DriverInput* OpenInput(std::int32_t /*index*/) override {
         Count(&Counters::openInput);
+        if (spec_.nullInput) {
+            return nullptr;
+        }
         return new SimInput(index_);
     }
     DriverOutput* OpenOutput(std::int32_t /*index*/) override {

@@ -11,6 +11,7 @@
 
 #include "app/about.h"
 #include "app/main_window.h"
+#include "app/update_controller.h"
 #include "app/win_main.h"
 #include "platform/host/sim.h"
 #include "platform/win32.h"
@@ -19,6 +20,8 @@
 #include "sim/model/scenario.h"
 #include "sim/model/virtual_quadrilux.h"
 #include "tests/device/support.h"
+#include "update/firmware_image.h"
+#include "update/progress.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -198,6 +201,40 @@ TEST_F(ProgramTest, NoAtTheConsentQuestionEndsWithoutUpdate) {
     EXPECT_THAT(Boxes(), ElementsAre(kConsentBox));
     EXPECT_FALSE(ProgressDialog());
     EXPECT_EQ(device->Report().headersReceived, 0);
+}
+
+TEST_F(ProgramTest, EachRunKeepsItsObjectsInTheRecordOfItsUpdate) {
+    const UpdateRecord* before = CurrentUpdate();
+
+    // No at the consent question: the device object and the image, nothing of the worker's.
+    Plug();
+    Script({{IDNO}});
+    EXPECT_EQ(Run(), -1);
+    const UpdateRecord* refused = CurrentUpdate();
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->earlier, before);
+    EXPECT_NE(refused->updaterDev, nullptr);
+    ASSERT_NE(refused->image, nullptr);
+    EXPECT_TRUE(refused->image->IsLoaded());
+    EXPECT_EQ(refused->progress, nullptr);
+    EXPECT_EQ(refused->args, nullptr);
+
+    // A completed update: the worker's record is made of the same objects, and ends with status 0.
+    sim::Reset();
+    Plug();
+    Script({{IDYES}, {IDOK}});
+    EXPECT_EQ(Run(), 0);
+    const UpdateRecord* done = CurrentUpdate();
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(done->earlier, refused);
+    ASSERT_NE(done->args, nullptr);
+    EXPECT_EQ(done->args->image, done->image);
+    EXPECT_EQ(done->args->progress, done->progress);
+    EXPECT_EQ(done->args->updaterDev, done->updaterDev);
+    EXPECT_EQ(done->args->status, 0);
+    ASSERT_NE(done->progress, nullptr);
+    ASSERT_TRUE(ProgressDialog());
+    EXPECT_EQ(done->progress->dialog, ProgressDialog()->handle);
 }
 
 TEST_F(ProgramTest, OkTwiceWithoutDeviceThenTheDeviceArrivesAndIsUpdated) {
@@ -458,10 +495,38 @@ TEST_F(ProgramTest, ResultBoxAndExitCodeFollowTheStatus) {
 
 TEST_F(ProgramTest, AboutDialogProcedureEndsOnOkAndCancelOnly) {
     EXPECT_EQ(AboutDlgProc(nullptr, WM_INITDIALOG, 0, 0), TRUE);
-    EXPECT_EQ(AboutDlgProc(nullptr, WM_COMMAND, IDOK, 0), TRUE);
-    EXPECT_EQ(AboutDlgProc(nullptr, WM_COMMAND, IDCANCEL, 0), TRUE);
     EXPECT_EQ(AboutDlgProc(nullptr, WM_COMMAND, IDM_ABOUT, 0), FALSE);
     EXPECT_EQ(AboutDlgProc(nullptr, WM_CLOSE, 0, 0), FALSE);
+
+    // The box ends with the identifier of the command that closed it; any other command leaves it
+    // open, so the result is the one of the closing command that follows.
+    struct Case {
+        const char* name;
+        std::function<void(HWND)> user;
+        INT_PTR result;
+    };
+    const auto command = [](HWND dialog, int id) {
+        sim::Post(dialog, WM_COMMAND, static_cast<WPARAM>(id), 0);  // as a keystroke's command
+    };
+    const Case cases[] = {
+        {"OK button", [](HWND dialog) { sim::ClickButton(dialog, IDOK); }, IDOK},
+        {"close box", [](HWND dialog) { sim::ClickCloseBox(dialog); }, IDCANCEL},
+        {"cancel command", [&](HWND dialog) { command(dialog, IDCANCEL); }, IDCANCEL},
+        {"other command, then OK",
+         [&](HWND dialog) {
+             command(dialog, IDM_ABOUT);
+             sim::ClickButton(dialog, IDOK);
+         },
+         IDOK},
+    };
+    for (const Case& c : cases) {
+        sim::SetDialogObserver([&c](HWND dialog, int /*templateId*/) { c.user(dialog); });
+        EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(IDD_ABOUTBOX), nullptr, AboutDlgProc, 0),
+                  c.result)
+            << c.name;
+        EXPECT_TRUE(sim::Dialogs().empty()) << c.name;
+    }
+    sim::SetDialogObserver(nullptr);
 }
 
 // The controller's other road to the device: the maker's driver library, found through the
