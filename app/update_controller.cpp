@@ -4,16 +4,15 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "app/win_main.h"
 #include "device/attach.h"
-#include "device/updater_dev.h"
 #include "midi/device_list.h"
 #include "midi/device_notify.h"
 #include "update/firmware_image.h"
 #include "update/progress.h"
 #include "update/update_worker.h"
+#include "update/updater_dev.h"
 
 const char kUpdateCaption[] = "Quadrilux Pro Update";
 const char kConnectPromptText[] =
@@ -30,22 +29,17 @@ const char kConsentTextEnd[] =
 
 namespace {
 
-// The objects of an update live until the process ends and are never released. They are kept here
-// so that they stay reachable for that whole time; a process makes one set of them.
-std::vector<const void*>& Kept() {
-    static auto* kept = new std::vector<const void*>();
-    return *kept;
-}
-
-template <typename T>
-T* Keep(T* object) {
-    Kept().push_back(object);
-    return object;
-}
+const UpdateRecord* newestUpdate = nullptr;
 
 bool RunController(HWND mainWindow) {
+    auto* record = new UpdateRecord{.earlier = newestUpdate};
+    newestUpdate = record;
+
     AddDeviceChangeListener(nullptr);
-    deviceList = Keep(new NullDeviceList());
+    // Only a program that runs WinMain again finds a list here, left by a run that never started
+    // its worker; the owner lets it go before taking the new one.
+    delete deviceList;
+    deviceList = new NullDeviceList();
 
     auto* updaterDev = new UpdaterDev();
     try {
@@ -54,9 +48,9 @@ bool RunController(HWND mainWindow) {
         delete updaterDev;
         throw;
     }
-    Keep(updaterDev);
+    record->updaterDev = updaterDev;
 
-    auto* image = Keep(new FirmwareImage());
+    auto* image = record->image = new FirmwareImage();
     image->Load();
     if (!image->IsLoaded()) {
         return false;
@@ -86,8 +80,8 @@ bool RunController(HWND mainWindow) {
         return false;
     }
 
-    auto* progress = Keep(new Progress(appInstance));
-    auto* args = Keep(new UpdateThreadArgs{image, progress, updaterDev, -1, mainWindow});
+    auto* progress = record->progress = new Progress(appInstance);
+    auto* args = record->args = new UpdateThreadArgs{image, progress, updaterDev, -1, mainWindow};
     HANDLE worker = CreateThread(nullptr, 0, UpdateThreadProc, args, 0, nullptr);
     if (worker == nullptr) {
         // The user already agreed and sees the progress dialog: report a failed update rather than
@@ -101,6 +95,8 @@ bool RunController(HWND mainWindow) {
 }
 
 }  // namespace
+
+const UpdateRecord* CurrentUpdate() { return newestUpdate; }
 
 bool StartUpdate(HWND mainWindow) {
     // Nothing may leave the window procedure by an exception; an allocation failure means no update.

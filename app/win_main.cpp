@@ -56,8 +56,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
     HWND mainWindow =
         CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW | WS_MINIMIZE, CW_USEDEFAULT, 0,
                         CW_USEDEFAULT, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    // No window, no update: not the exit code of a completed one.
     if (mainWindow == nullptr) {
-        return 0;
+        return -1;
     }
     ShowWindow(mainWindow, showCommand);
     UpdateWindow(mainWindow);

@@ -1,13 +1,14 @@
 #include "device/attach.h"
 
 #include "device/base_device.h"
+#include "device/driver_delete.h"
 
 void SHLK_CALL Attach(BaseDevice* device) {
     // The connection goes back first, the endpoints after; the destructor does it the other way.
     GiveUpConnection(device->connection);
-    delete device->input;
+    DeleteDriverObject(device->input);
     device->input = nullptr;
-    delete device->output;
+    DeleteDriverObject(device->output);
     device->output = nullptr;
 
     device->connection = OpenConnection(device);
@@ -23,7 +24,7 @@ void SHLK_CALL Attach(BaseDevice* device) {
             // deleted rather than left open in the library.
             if (driverDevice->HasInput() == 1) {
                 DriverInput* opened = driverDevice->OpenInput(0);
-                delete device->input;
+                DeleteDriverObject(device->input);
                 device->input = opened;
                 if (device->input != nullptr) {
                     device->input->SetReceiveCallback(&InputCallback, device);
@@ -31,12 +32,12 @@ void SHLK_CALL Attach(BaseDevice* device) {
             }
             if (driverDevice->HasOutput() == 1) {
                 DriverOutput* opened = driverDevice->OpenOutput(0);
-                delete device->output;
+                DeleteDriverObject(device->output);
                 device->output = opened;
                 device->RequestStatus();
             }
         }
-        delete driverDevice;
+        DeleteDriverObject(driverDevice);
     }
     device->ConnectionChanged();
 }

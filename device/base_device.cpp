@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "device/driver_delete.h"
 #include "diag/trace.h"
 
 BaseDevice::BaseDevice()
@@ -31,8 +32,8 @@ BaseDevice::BaseDevice()
 BaseDevice::~BaseDevice() {
     // Endpoints first, then the connection: the reverse of what Attach does, and the library
     // copes with both.
-    delete input;
-    delete output;
+    DeleteDriverObject(input);
+    DeleteDriverObject(output);
     GiveUpConnection(connection);
     delete[] sysexBuffer;
 }

@@ -7,6 +7,8 @@ std::int32_t DummyConnection::DeviceCount() { return 0; }
 
 DriverDevice* DummyConnection::Device(std::int32_t /*index*/) { return nullptr; }
 
+void* DummyConnection::DeletingDestructor(unsigned int /*flags*/) { return this; }
+
 // Constant-initialised, so it exists before any code runs (also before other static constructors).
 constinit DummyConnection dummyConnection;
 

@@ -4,16 +4,26 @@
 // These classes cross into the library through their virtual tables, so the order of the virtual
 // operations below is fixed; slots the framework never calls are declared all the same so that the
 // later ones sit where the library puts them.
+//
+// The library is built by the maker's compiler, whose tables give a virtual destructor one entry
+// (taking flags; bit 0 frees the storage) where g++ would put two. So no destructor is declared
+// virtual here: the destructor's entry is an ordinary slot, DeletingDestructor, at the place the
+// maker declares the destructor, and device/driver_delete.h is how we call it and answer it.
 #pragma once
 
 #include <cstdint>
 
-// Calling convention of the plain functions exchanged with the library (its exports and the two
-// callbacks), spelled out so that one header serves every Windows target.
-#if defined(_WIN32)
-#define SHLK_CALL __cdecl
+// Calling conventions, spelled out for 32-bit Windows (64-bit Windows and Linux have one each):
+// member calls pass the object in ECX and the callee pops its arguments (thiscall, what both the
+// maker's compiler and mingw-w64 g++ use for members); the plain functions exchanged with the
+// library (its exports and the two callbacks) are cdecl, the maker's compiler's default for a plain
+// function pointer, and g++'s as well.
+#if defined(_WIN32) && defined(__i386__)
+#define SHLK_CALL __attribute__((cdecl))
+#define SHLK_METHOD __attribute__((thiscall))
 #else
 #define SHLK_CALL
+#define SHLK_METHOD
 #endif
 
 class BaseDevice;
@@ -29,12 +39,14 @@ namespace QuenwickShadeLink {
 
 class Connection {
 public:
-    virtual std::int32_t DeviceCount() = 0;
-    virtual DriverDevice* Device(std::int32_t index) = 0;
-    virtual ~Connection() = default;
+    virtual std::int32_t SHLK_METHOD DeviceCount() = 0;
+    virtual DriverDevice* SHLK_METHOD Device(std::int32_t index) = 0;
+    // The destructor's entry; never called: a connection goes back through driverDestroy.
+    virtual void* SHLK_METHOD DeletingDestructor(unsigned int flags) = 0;
 
 protected:
     Connection() = default;
+    ~Connection() = default;
     Connection(const Connection&) = default;
     Connection& operator=(const Connection&) = default;
 };
@@ -43,41 +55,44 @@ protected:
 
 class DriverInput {
 public:
-    virtual ~DriverInput() = default;
-    virtual std::int32_t Reserved1() = 0;  // not called
-    virtual std::int32_t SetReceiveCallback(ReceiveCallback callback, void* context) = 0;
+    virtual void* SHLK_METHOD DeletingDestructor(unsigned int flags) = 0;
+    virtual std::int32_t SHLK_METHOD Reserved1() = 0;  // not called
+    virtual std::int32_t SHLK_METHOD SetReceiveCallback(ReceiveCallback callback, void* context) = 0;
 
 protected:
     DriverInput() = default;
+    ~DriverInput() = default;
     DriverInput(const DriverInput&) = default;
     DriverInput& operator=(const DriverInput&) = default;
 };
 
 class DriverOutput {
 public:
-    virtual ~DriverOutput() = default;
-    virtual std::int32_t Reserved1() = 0;  // not called
-    virtual std::int32_t SendBytes(const std::uint8_t* bytes, std::int32_t length) = 0;
+    virtual void* SHLK_METHOD DeletingDestructor(unsigned int flags) = 0;
+    virtual std::int32_t SHLK_METHOD Reserved1() = 0;  // not called
+    virtual std::int32_t SHLK_METHOD SendBytes(const std::uint8_t* bytes, std::int32_t length) = 0;
 
 protected:
     DriverOutput() = default;
+    ~DriverOutput() = default;
     DriverOutput(const DriverOutput&) = default;
     DriverOutput& operator=(const DriverOutput&) = default;
 };
 
 class DriverDevice {
 public:
-    virtual ~DriverDevice() = default;
-    virtual std::int32_t Reserved1() = 0;  // not called
-    virtual std::int32_t Reserved2() = 0;  // not called
-    virtual std::int32_t ProductId() = 0;
-    virtual std::int32_t HasInput() = 0;   // exactly 1: there is an input endpoint
-    virtual std::int32_t HasOutput() = 0;  // exactly 1: there is an output endpoint
-    virtual DriverInput* OpenInput(std::int32_t index) = 0;
-    virtual DriverOutput* OpenOutput(std::int32_t index) = 0;
+    virtual void* SHLK_METHOD DeletingDestructor(unsigned int flags) = 0;
+    virtual std::int32_t SHLK_METHOD Reserved1() = 0;  // not called
+    virtual std::int32_t SHLK_METHOD Reserved2() = 0;  // not called
+    virtual std::int32_t SHLK_METHOD ProductId() = 0;
+    virtual std::int32_t SHLK_METHOD HasInput() = 0;   // exactly 1: there is an input endpoint
+    virtual std::int32_t SHLK_METHOD HasOutput() = 0;  // exactly 1: there is an output endpoint
+    virtual DriverInput* SHLK_METHOD OpenInput(std::int32_t index) = 0;
+    virtual DriverOutput* SHLK_METHOD OpenOutput(std::int32_t index) = 0;
 
 protected:
     DriverDevice() = default;
+    ~DriverDevice() = default;
     DriverDevice(const DriverDevice&) = default;
     DriverDevice& operator=(const DriverDevice&) = default;
 };
@@ -93,6 +108,7 @@ class DummyConnection final : public QuenwickShadeLink::Connection {
 public:
     std::int32_t DeviceCount() override;
     DriverDevice* Device(std::int32_t index) override;
+    void* DeletingDestructor(unsigned int flags) override;  // the shared dummy is never deleted
 };
 
 // The one shared dummy; it lives for the whole process and is never given to the library.

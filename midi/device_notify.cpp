@@ -77,7 +77,6 @@ void CloseWindowLocked() {
 
 bool AddDeviceChangeListener(DeviceChangeListener* listener) {
     bool isNew = false;
-    bool open = false;
     {
         StateLock lock;
         if (notifyWindow == nullptr) {
@@ -87,12 +86,13 @@ bool AddDeviceChangeListener(DeviceChangeListener* listener) {
             listeners.push_back(listener);
             isNew = true;
         }
-        open = notifyWindow != nullptr && notifyHandle != nullptr;
     }
     if (isNew && listener != nullptr) {
         listener->OnDeviceChange();
     }
-    return open;
+    // Read after the listener has run: one that removed itself may have taken the window down.
+    StateLock lock;
+    return notifyWindow != nullptr && notifyHandle != nullptr;
 }
 
 void RemoveDeviceChangeListener(DeviceChangeListener* listener) {

@@ -43,7 +43,12 @@ MidiOutput::~MidiOutput() {
     // The reset hands a message still in flight back as done, so the close needs no wait.
     if (handle != nullptr) {
         midiOutReset(handle);
-        midiOutClose(handle);
+        // A close refused (a message still queued, the driver short of memory) would leave the port
+        // held by this process: once more after another reset.
+        if (midiOutClose(handle) != MMSYSERR_NOERROR) {
+            midiOutReset(handle);
+            midiOutClose(handle);
+        }
         handle = nullptr;
     }
     CloseHandle(doneEvent);
@@ -70,6 +75,15 @@ bool MidiOutput::SendSysEx(std::span<const std::uint8_t> message) {
         return false;
     }
     return midiOutLongMsg(handle, &header, sizeof(MIDIHDR)) == MMSYSERR_NOERROR;
+}
+
+MIDI::Completion MidiOutput::WaitForCompletion(std::uint32_t timeoutMs) {
+    if (WaitForSingleObject(doneEvent, timeoutMs) != WAIT_OBJECT_0) {
+        return MIDI::Completion::Unfinished;
+    }
+    // The wait took the signal: give it back, so that the next send finds the port idle.
+    SetEvent(doneEvent);
+    return MIDI::Completion::Finished;
 }
 
 bool MidiOutput::SendShort(const MIDI::ShortMessage& message) {

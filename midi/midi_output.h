@@ -32,6 +32,10 @@ public:
     std::uint32_t NameHashNoPort() override { return nameHashNoPort; }
     bool IsPresent() override;
     void ReservedB() override {}
+    // Finished once the platform has signalled the last message done; the signal stays for the
+    // next send. A port that left the system signals its message done without sending it (its
+    // IsPresent tells). After a send that failed, Unfinished once the wait runs out.
+    MIDI::Completion WaitForCompletion(std::uint32_t timeoutMs) override;
 
 private:
     // Owned by the platform from a successful send until it signals doneEvent.

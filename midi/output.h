@@ -15,7 +15,15 @@ struct ShortMessage {
     std::uint32_t data2 = 0;
 };
 
-// The virtual operations keep this order: ports made elsewhere rely on the slots.
+// What a port knows of the last message it handed to the platform.
+enum class Completion : std::int32_t {
+    Finished,    // the platform has finished it
+    Unfinished,  // the platform still owned it when the wait ran out, or the wait failed
+    Unknown,     // this port cannot tell
+};
+
+// The virtual operations keep this order: ports made elsewhere rely on the slots. New operations
+// go after the last one.
 class Output : public RefCounted {
 public:
     virtual void ReservedA() = 0;
@@ -29,6 +37,9 @@ public:
     // True while the platform still describes the open port.
     virtual bool IsPresent() = 0;
     virtual void ReservedB() = 0;
+    // Waits at most `timeoutMs` for the platform to finish the last message handed over, so that a
+    // holder can let go of the port without the reset of the release taking that message back.
+    virtual Completion WaitForCompletion(std::uint32_t timeoutMs) = 0;
 };
 
 }  // namespace MIDI

@@ -244,6 +244,51 @@ def check_icon(res, gid, ico_path):
               "icon group %d: %dx%d %d-bit image %d equals the drawn one" % (gid, w or 256, h or 256, bits, iid))
 
 
+# What the manifest must declare beside the execution level.
+SUPPORTED_OS = {
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "Windows 7",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "Windows 8",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "Windows 8.1",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "Windows 10 and 11",
+}
+COMMON_CONTROLS = {"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+                   "publicKeyToken": "6595b64144ccf1df"}
+
+
+def check_manifest(manifest):
+    """Each entry where Windows reads it: an element in the wrong place or namespace is ignored there."""
+    if not check(manifest is not None, "manifest 1 present"):
+        return
+    root = ET.fromstring(manifest)
+    v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
+    compat = "{urn:schemas-microsoft-com:compatibility.v1}"
+    smi2005, smi2016 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}", \
+        "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+
+    level = [(e.get("level"), e.get("uiAccess")) for e in root.findall(
+        v3 + "trustInfo/" + v3 + "security/" + v3 + "requestedPrivileges/" + v3 + "requestedExecutionLevel")]
+    check(level == [("asInvoker", "false")], "manifest 1 asks for asInvoker without UI access")
+
+    controls = [e for e in root.findall(v1 + "dependency/" + v1 + "dependentAssembly/" + v1 + "assemblyIdentity")
+                if e.get("name") == COMMON_CONTROLS["name"]]
+    check(len(controls) == 1 and all(controls[0].get(k) == v for k, v in COMMON_CONTROLS.items())
+          and controls[0].get("processorArchitecture") in ("*", None),
+          "manifest 1 depends on Common Controls %s (key %s, any architecture)"
+          % (COMMON_CONTROLS["version"], COMMON_CONTROLS["publicKeyToken"]))
+
+    settings = v3 + "application/" + v3 + "windowsSettings/"
+    aware = [(e.text or "").strip().lower() for e in root.findall(settings + smi2005 + "dpiAware")]
+    awareness = [[v.strip().lower() for v in (e.text or "").split(",")]
+                 for e in root.findall(settings + smi2016 + "dpiAwareness")]
+    check(aware == ["true"] and awareness == [["permonitorv2", "system"]],
+          "manifest 1 is DPI-aware: per-monitor v2, falling back to system-aware (dpiAware true)")
+
+    ids = [(e.get("Id") or "").lower() for e in root.findall(
+        compat + "compatibility/" + compat + "application/" + compat + "supportedOS")]
+    check(sorted(ids) == sorted(SUPPORTED_OS),
+          "manifest 1 supports " + (", ".join(SUPPORTED_OS.get(i, "unknown " + i) for i in ids) or "no Windows named"))
+
+
 def main():
     if len(sys.argv) not in (3, 4):
         sys.exit(__doc__)
@@ -325,13 +370,7 @@ def main():
     check(res.get((RT_RCDATA, 129)) == [(LANG_EN_GB, firmware)],
           "RCDATA 129 (language 2057) is byte for byte res/firmware.syx (%d bytes)" % len(firmware))
 
-    manifest = one(res, RT_MANIFEST, 1)
-    level = None
-    if manifest is not None:
-        for element in ET.fromstring(manifest).iter():
-            if element.tag.endswith("}requestedExecutionLevel"):
-                level = (element.get("level"), element.get("uiAccess"))
-    check(level == ("asInvoker", "false"), "manifest 1 asks for asInvoker without UI access")
+    check_manifest(one(res, RT_MANIFEST, 1))
 
     version = {}
     for info in getattr(pe, "FileInfo", []):

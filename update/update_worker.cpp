@@ -17,12 +17,16 @@
 
 namespace {
 
-constexpr DWORD kRestartPauseMs = 5000;  // the device leaves normal mode and comes back
-// Releasing a port resets it, and a reset hands back a message the port has not finished, unsent.
-// So the port is kept this long after the last message it must deliver: the longest a port may
-// take over one message before its next send counts as failed.
-constexpr DWORD kDeliverMs = 1000;
+// From the header until the first polling pass begins its pause: the device leaves normal mode and
+// comes back.
+constexpr DWORD kRestartPauseMs = 5000;
+// The longest a port may take over one message: a send waits this long for the one before.
+constexpr DWORD kFinishMs = 1000;
 constexpr int kPollingPasses = 300;
+// A result that cannot be posted (the main window's queue is full) is tried again this often, for
+// as long as the window exists, up to this many times.
+constexpr DWORD kRepostPauseMs = 100;
+constexpr int kPostAttempts = 50;
 constexpr DWORD kPollingPauseMs = 1000;
 constexpr std::int32_t kFailed = -1;
 
@@ -75,6 +79,23 @@ std::size_t MessageLength(const MessageBuffer& buffer) {
     return buffer.size();
 }
 
+// Releasing a port resets it, and a reset hands back a message the port has not finished, unsent.
+// So the message the port must deliver is confirmed finished before the port is let go. A port
+// that cannot tell is given the time a send would give its message.
+bool Finished(MIDI::Output& port, const char* message) {
+    switch (port.WaitForCompletion(kFinishMs)) {
+        case MIDI::Completion::Finished:
+            return true;
+        case MIDI::Completion::Unknown:
+            Sleep(kFinishMs);
+            return true;
+        case MIDI::Completion::Unfinished:
+            break;
+    }
+    DebugTrace("The %s did not finish within %u ms\n", message, static_cast<unsigned>(kFinishMs));
+    return false;
+}
+
 // A cancel is honoured until the stream begins: up to then the device holds nothing of the new
 // image. Once the stream has begun, only sending the image to its end leaves the device usable,
 // so the stream is not stopped.
@@ -115,11 +136,19 @@ void Update(UpdateThreadArgs& args) {
         port->Release();
         return;
     }
-    Sleep(kDeliverMs);
+    const DWORD headerGiven = GetTickCount();
+    // A header that never left means the device never switched: whatever port answers next would
+    // get the image in normal mode.
+    const bool switched = Finished(*port, "header");
     port->Release();
+    if (!switched) {
+        args.status = kFailed;
+        return;
+    }
 
-    // Wait for it to come back as a new port; the time the header was given counts.
-    Sleep(kRestartPauseMs - kDeliverMs);
+    // Wait for it to come back as a new port, counted from when the header was given.
+    const DWORD sinceHeader = GetTickCount() - headerGiven;
+    Sleep(sinceHeader < kRestartPauseMs ? kRestartPauseMs - sinceHeader : 0);
     port = nullptr;
     for (int pass = 0; pass < kPollingPasses && port == nullptr; ++pass) {
         Sleep(kPollingPauseMs);
@@ -155,8 +184,14 @@ void Update(UpdateThreadArgs& args) {
                    static_cast<unsigned>(image.Size()));
         args.status = kFailed;
     }
-    if (args.status == 0) {
-        Sleep(kDeliverMs);  // the final message carries the image's check: it must arrive
+    // The final message carries the image's check: the update is complete only once it arrived.
+    // A device that left the system with it had it handed back as done, unsent. (After the header
+    // the device leaves on purpose, so there its absence says nothing.)
+    if (args.status == 0 && !Finished(*port, "final message")) {
+        args.status = kFailed;
+    } else if (args.status == 0 && !port->IsPresent()) {
+        DebugTrace("The device left with the final message\n");
+        args.status = kFailed;
     }
     port->Release();
 }
@@ -165,8 +200,13 @@ void Update(UpdateThreadArgs& args) {
 
 void FinishUpdate(UpdateThreadArgs& args) {
     ShowWindow(args.progress->dialog, SW_HIDE);
-    PostMessageA(args.mainWindow, WM_UPDATE_RESULT, static_cast<WPARAM>(static_cast<INT_PTR>(args.status)),
-                 0);
+    // The main window learns the result only from this message, and the user waits for it.
+    const auto result = static_cast<WPARAM>(static_cast<INT_PTR>(args.status));
+    for (int attempt = 1; PostMessageA(args.mainWindow, WM_UPDATE_RESULT, result, 0) == FALSE &&
+                          attempt < kPostAttempts && IsWindow(args.mainWindow) != FALSE;
+         ++attempt) {
+        Sleep(kRepostPauseMs);
+    }
     delete deviceList;
     deviceList = nullptr;
     RemoveDeviceChangeListener(nullptr);

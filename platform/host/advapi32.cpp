@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/faults.h"
 #include "platform/host/objects.h"
 #include "platform/host/scheduler.h"
 #include "platform/host/sim.h"
@@ -98,6 +99,9 @@ std::string FullName(HKEY root, const std::string& path) {
 }  // namespace
 
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM /*desired*/, PHKEY result) {
+    if (std::optional<DWORD> error = host::CallFails("RegOpenKeyExA")) {
+        return static_cast<LONG>(*error);
+    }
     if (result == nullptr) {
         return 87L;  // ERROR_INVALID_PARAMETER
     }
@@ -118,6 +122,9 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM /*d
 
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD type, LPBYTE data,
                              LPDWORD dataSize) {
+    if (std::optional<DWORD> error = host::CallFails("RegQueryValueExA")) {
+        return static_cast<LONG>(*error);
+    }
     Guard lock(host::Mutex());
     std::string name;
     if (!FullNameLocked(key, std::string(), name)) {

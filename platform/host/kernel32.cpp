@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/host/faults.h"
 #include "platform/host/modules.h"
 #include "platform/host/objects.h"
 #include "platform/host/resources.h"
@@ -79,14 +80,17 @@ DebugChannel& D() {
 }
 
 DWORD majorVersion = 10;
-int threadCreationFailures = 0;
+
+// Threads made by CreateThread that have not ended yet.
+int liveThreads = 0;
 
 const host::ResetHook resetKernel([] {
     LoadBuiltinResourcesLocked();
     D().lines.clear();
     majorVersion = 10;
-    threadCreationFailures = 0;
 });
+
+DWORD WaitFor(HANDLE handle, DWORD milliseconds);
 
 }  // namespace
 
@@ -98,23 +102,43 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
     return moduleName == nullptr ? reinterpret_cast<HMODULE>(&self) : host::SystemModuleHandle(moduleName);
 }
 
-HRSRC WINAPI FindResourceA(HMODULE /*module*/, LPCSTR name, LPCSTR type) {
+namespace host {
+
+std::shared_ptr<const std::vector<std::uint8_t>> ResourceData(LPCSTR type, LPCSTR name) {
     Guard lock(host::Mutex());
     if (R().table.empty()) {
         LoadBuiltinResourcesLocked();
     }
     auto it = R().table.find({ResourceInt(type), ResourceInt(name)});
-    if (it == R().table.end()) {
+    return it == R().table.end() ? nullptr : it->second;
+}
+
+}  // namespace host
+
+HRSRC WINAPI FindResourceA(HMODULE /*module*/, LPCSTR name, LPCSTR type) {
+    if (std::optional<DWORD> error = host::CallFails("FindResourceA")) {
+        lastError = *error;
         return nullptr;
     }
     // The handle is the entry's byte block, which lives as long as the process keeps it in the table
     // or a ResourceOverride keeps it.
-    return reinterpret_cast<HRSRC>(const_cast<std::vector<std::uint8_t>*>(it->second.get()));
+    std::shared_ptr<const std::vector<std::uint8_t>> data = host::ResourceData(type, name);
+    return data ? reinterpret_cast<HRSRC>(const_cast<std::vector<std::uint8_t>*>(data.get())) : nullptr;
 }
 
-HGLOBAL WINAPI LoadResource(HMODULE /*module*/, HRSRC resource) { return resource; }
+HGLOBAL WINAPI LoadResource(HMODULE /*module*/, HRSRC resource) {
+    if (std::optional<DWORD> error = host::CallFails("LoadResource")) {
+        lastError = *error;
+        return nullptr;
+    }
+    return resource;
+}
 
 DWORD WINAPI SizeofResource(HMODULE /*module*/, HRSRC resource) {
+    if (std::optional<DWORD> error = host::CallFails("SizeofResource")) {
+        lastError = *error;
+        return 0;
+    }
     if (resource == nullptr) {
         return 0;
     }
@@ -122,6 +146,10 @@ DWORD WINAPI SizeofResource(HMODULE /*module*/, HRSRC resource) {
 }
 
 LPVOID WINAPI LockResource(HGLOBAL data) {
+    if (std::optional<DWORD> error = host::CallFails("LockResource")) {
+        lastError = *error;
+        return nullptr;
+    }
     if (data == nullptr) {
         return nullptr;
     }
@@ -148,6 +176,10 @@ void WINAPI OutputDebugStringA(LPCSTR text) {
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL manualReset, BOOL initialState,
                            LPCSTR /*name*/) {
+    if (std::optional<DWORD> error = host::CallFails("CreateEventA")) {
+        lastError = *error;
+        return nullptr;
+    }
     Guard lock(host::Mutex());
     return host::AddHandleLocked(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
 }
@@ -170,6 +202,15 @@ BOOL WINAPI SetEvent(HANDLE event) { return SetEventState(event, true); }
 BOOL WINAPI ResetEvent(HANDLE event) { return SetEventState(event, false); }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    if (std::optional<DWORD> error = host::CallFails("WaitForSingleObject")) {
+        lastError = *error;
+        return WAIT_FAILED;
+    }
+    return WaitFor(handle, milliseconds);
+}
+
+namespace {
+DWORD WaitFor(HANDLE handle, DWORD milliseconds) {
     Guard lock(host::Mutex());
     std::shared_ptr<host::KernelObject> object = host::FindHandleLocked(handle);
     if (!object) {
@@ -187,6 +228,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     object->Acquired();
     return WAIT_OBJECT_0;
 }
+}  // namespace
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
     Guard lock(host::Mutex());
@@ -199,28 +241,31 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 
 DWORD WINAPI GetLastError() { return lastError; }
 
+void host::SetLastErrorCode(DWORD error) { lastError = error; }
+
 // ---- Threads and time ----------------------------------------------------------------------------
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES /*attributes*/, SIZE_T /*stackSize*/,
                            LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD /*creationFlags*/,
                            LPDWORD threadId) {
+    if (std::optional<DWORD> error = host::CallFails("CreateThread")) {
+        lastError = *error;
+        return nullptr;
+    }
     auto thread = std::make_shared<Thread>();
     HANDLE handle = nullptr;
     {
         Guard lock(host::Mutex());
-        if (threadCreationFailures > 0) {
-            --threadCreationFailures;
-            lastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
-            return nullptr;
-        }
         handle = host::AddHandleLocked(thread);
         host::ThreadStartingLocked();
+        ++liveThreads;
     }
     std::thread worker([thread, start, parameter] {
         host::EnterStartedThread();
         start(parameter);
         Guard lock(host::Mutex());
         thread->ended = true;
+        --liveThreads;
         host::ThreadEndedLocked();
     });
     if (threadId != nullptr) {
@@ -286,7 +331,13 @@ std::size_t OpenHandleCount() {
     return host::OpenHandleCountLocked();
 }
 
-void JoinThread(HANDLE thread) { WaitForSingleObject(thread, INFINITE); }
+void JoinThread(HANDLE thread) { WaitFor(thread, INFINITE); }
+
+bool WaitForThreads(std::uint64_t timeoutNs) {
+    Guard lock(host::Mutex());
+    return host::BlockUntil(
+        lock, [] { return liveThreads == 0; }, host::NowLocked() + timeoutNs);
+}
 
 std::vector<std::string> DebugLines() {
     Guard lock(host::Mutex());
@@ -392,11 +443,6 @@ ResourceOverride::~ResourceOverride() {
 void SetWindowsMajorVersion(DWORD major) {
     Guard lock(host::Mutex());
     majorVersion = major;
-}
-
-void FailThreadCreation(int count) {
-    Guard lock(host::Mutex());
-    threadCreationFailures = count;
 }
 
 }  // namespace sim

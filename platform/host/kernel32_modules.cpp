@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/faults.h"
 #include "platform/host/modules.h"
 #include "platform/host/objects.h"
 #include "platform/host/scheduler.h"
@@ -82,8 +83,16 @@ HMODULE Load(LPCSTR fileName, HANDLE file, DWORD flags, bool ex) {
         Guard lock(host::Mutex());
         ++M().attempts;
         M().calls.push_back({fileName == nullptr ? std::string() : std::string(fileName), flags, ex});
+    }
+    if (std::optional<DWORD> error = host::CallFails(ex ? "LoadLibraryExA" : "LoadLibraryA")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
+    {
+        Guard lock(host::Mutex());
         if ((flags & kSearchFlags) != 0 && !M().searchFlagsSupported) {
-            return nullptr;  // a system without the search flags refuses them as invalid
+            host::SetLastErrorCode(87);  // ERROR_INVALID_PARAMETER: a system without the search flags
+            return nullptr;
         }
     }
     if (fileName == nullptr || *fileName == '\0' || file != nullptr) {
@@ -117,6 +126,10 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
 }
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
+    if (std::optional<DWORD> error = host::CallFails("SetDefaultDllDirectories")) {
+        host::SetLastErrorCode(*error);
+        return FALSE;
+    }
     std::function<void(DWORD)> observer;
     {
         Guard lock(host::Mutex());
@@ -146,6 +159,10 @@ HMODULE host::SystemModuleHandle(LPCSTR moduleName) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
+    if (std::optional<DWORD> error = host::CallFails("GetProcAddress")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
     if (module == nullptr || procName == nullptr) {
         return nullptr;
     }

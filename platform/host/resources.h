@@ -3,6 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/host/api/types.h"
 
 namespace host {
 
@@ -15,5 +19,9 @@ struct BuiltinResource {
 
 // Generated from res/ at build time.
 const BuiltinResource* BuiltinResources(std::size_t* count);
+
+// The bytes of the executable's resource of that type and name (integer identifiers), or null;
+// for the stand-in's own lookups, which the program does not see as platform calls.
+std::shared_ptr<const std::vector<std::uint8_t>> ResourceData(LPCSTR type, LPCSTR name);
 
 }  // namespace host

@@ -6,6 +6,7 @@
 #include "platform/host/sim/boxes.h"
 #include "platform/host/sim/devnotify.h"
 #include "platform/host/sim/dialogs.h"
+#include "platform/host/sim/faults.h"
 #include "platform/host/sim/kernel.h"
 #include "platform/host/sim/registry.h"
 #include "platform/host/sim/user32.h"

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/host/faults.h"
 #include "platform/host/objects.h"
 #include "platform/host/scheduler.h"
 #include "platform/host/sim.h"
@@ -83,6 +84,7 @@ const ResetHook resetWindows([] {
     wm.screenWidth = 1920;
     wm.screenHeight = 1080;
     wm.foreground = nullptr;
+    wm.showAndPost.clear();
 });
 
 void DestroyTreeLocked(Guard& lock, HWND handle) {
@@ -150,6 +152,10 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE /*instance*/) {
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                             int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                             LPVOID param) {
+    if (std::optional<DWORD> error = host::CallFails("CreateWindowExA")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
     Guard lock(host::Mutex());
     if (className == nullptr || IS_INTRESOURCE(className)) {
         return nullptr;
@@ -210,7 +216,7 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM /
             return 0;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0u) == SC_CLOSE) {
-                SendMessageA(window, WM_CLOSE, 0, 0);
+                host::SendToWindow(window, WM_CLOSE, 0, 0);
             }
             return 0;
         default:
@@ -221,6 +227,10 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM /
 BOOL WINAPI ShowWindow(HWND handle, int command) {
     Guard lock(host::Mutex());
     std::shared_ptr<host::Window> window = host::FindWindowLocked(handle);
+    WM().showAndPost.push_back(sim::ShowOrPost{.kind = sim::ShowOrPost::Kind::Show,
+                                               .window = handle,
+                                               .showCommand = command,
+                                               .done = window != nullptr});
     if (!window) {
         return FALSE;
     }
@@ -238,6 +248,11 @@ BOOL WINAPI IsWindowVisible(HWND handle) {
     Guard lock(host::Mutex());
     std::shared_ptr<host::Window> window = host::FindWindowLocked(handle);
     return window && window->visible ? TRUE : FALSE;
+}
+
+BOOL WINAPI IsWindow(HWND handle) {
+    Guard lock(host::Mutex());
+    return host::FindWindowLocked(handle) ? TRUE : FALSE;
 }
 
 BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
@@ -360,10 +375,31 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
 }
 
 BOOL WINAPI PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (std::optional<DWORD> error = host::CallFails("PostMessageA")) {
+        host::SetLastErrorCode(*error);
+        return FALSE;
+    }
+    return host::PostToWindow(handle, message, wParam, lParam);
+}
+
+LRESULT WINAPI SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (std::optional<DWORD> error = host::CallFails("SendMessageA")) {
+        host::SetLastErrorCode(*error);
+        return 0;
+    }
+    return host::SendToWindow(handle, message, wParam, lParam);
+}
+
+BOOL host::PostToWindow(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     Guard lock(host::Mutex());
     std::thread::id target = std::this_thread::get_id();
+    std::shared_ptr<host::Window> window = handle == nullptr ? nullptr : host::FindWindowLocked(handle);
+    WM().showAndPost.push_back(sim::ShowOrPost{.kind = sim::ShowOrPost::Kind::Post,
+                                               .window = handle,
+                                               .message = message,
+                                               .wParam = wParam,
+                                               .done = handle == nullptr || window != nullptr});
     if (handle != nullptr) {
-        std::shared_ptr<host::Window> window = host::FindWindowLocked(handle);
         if (!window) {
             return FALSE;
         }
@@ -375,7 +411,7 @@ BOOL WINAPI PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam
     return TRUE;
 }
 
-LRESULT WINAPI SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT host::SendToWindow(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     Guard lock(host::Mutex());
     std::shared_ptr<host::Window> window = host::FindWindowLocked(handle);
     if (!window) {
@@ -450,7 +486,12 @@ void SetScreenSize(int width, int height) {
 }
 
 bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return PostMessageA(window, message, wParam, lParam) != FALSE;
+    return host::PostToWindow(window, message, wParam, lParam) != FALSE;
+}
+
+std::vector<ShowOrPost> ShowAndPostCalls() {
+    Guard lock(host::Mutex());
+    return WM().showAndPost;
 }
 
 }  // namespace sim

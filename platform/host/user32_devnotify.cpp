@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/host/faults.h"
 #include "platform/host/objects.h"
 #include "platform/host/scheduler.h"
 #include "platform/host/sim.h"
@@ -31,6 +32,10 @@ constexpr std::size_t kHeaderSize = 3 * sizeof(DWORD);
 }  // namespace
 
 HDEVNOTIFY WINAPI RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) {
+    if (std::optional<DWORD> error = host::CallFails("RegisterDeviceNotificationA")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
     if (filter == nullptr || flags != DEVICE_NOTIFY_WINDOW_HANDLE) {
         return nullptr;  // service handles are not modelled
     }
@@ -97,7 +102,7 @@ std::size_t SendDeviceChange(WPARAM wParam) {
         record.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
         record.dbcc_classguid = target.classGuid;
         LPARAM lParam = interfaceEvent ? reinterpret_cast<LPARAM>(&record) : 0;
-        SendMessageA(target.window, WM_DEVICECHANGE, wParam, lParam);
+        host::SendToWindow(target.window, WM_DEVICECHANGE, wParam, lParam);
     }
     return targets.size();
 }

@@ -4,7 +4,9 @@
 #include <map>
 #include <utility>
 
+#include "platform/host/faults.h"
 #include "platform/host/objects.h"
+#include "platform/host/resources.h"
 #include "platform/host/scheduler.h"
 #include "platform/host/sim.h"
 #include "platform/host/sim/dialogs.h"
@@ -259,8 +261,8 @@ LRESULT CALLBACK DialogWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     switch (message) {
         case WM_CLOSE:
             // The close box means "cancel": the dialog hears it as the IDCANCEL command.
-            PostMessageA(window, WM_COMMAND, static_cast<WPARAM>(MAKELONG(IDCANCEL, kBnClicked)),
-                         reinterpret_cast<LPARAM>(GetDlgItem(window, IDCANCEL)));
+            host::PostToWindow(window, WM_COMMAND, static_cast<WPARAM>(MAKELONG(IDCANCEL, kBnClicked)),
+                               reinterpret_cast<LPARAM>(GetDlgItem(window, IDCANCEL)));
             return 0;
         case WM_COMMAND:
         case WM_INITDIALOG:
@@ -287,14 +289,11 @@ HWND CreateFromTemplate(LPCSTR templateName, HWND parent, DLGPROC dialogProc, LP
         return nullptr;  // the product names its templates by number only
     }
     int templateId = static_cast<int>(reinterpret_cast<ULONG_PTR>(templateName));
-    HRSRC resource = FindResourceA(nullptr, templateName, RT_DIALOG);
-    HGLOBAL loaded = LoadResource(nullptr, resource);
-    const auto* bytes = static_cast<const std::uint8_t*>(LockResource(loaded));
-    DWORD size = SizeofResource(nullptr, resource);
-    if (bytes == nullptr || size == 0) {
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes = host::ResourceData(RT_DIALOG, templateName);
+    if (!bytes || bytes->empty()) {
         return nullptr;
     }
-    std::optional<DialogTemplate> layout = ParseTemplate(bytes, size);
+    std::optional<DialogTemplate> layout = ParseTemplate(bytes->data(), bytes->size());
     if (!layout) {
         return nullptr;
     }
@@ -356,7 +355,7 @@ HWND CreateFromTemplate(LPCSTR templateName, HWND parent, DLGPROC dialogProc, LP
             focus = dialog->children.front();
         }
     }
-    SendMessageA(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(focus), initParam);
+    host::SendToWindow(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(focus), initParam);
 
     bool visible = false;
     std::function<void(HWND, int)> observer;
@@ -382,6 +381,10 @@ HWND CreateFromTemplate(LPCSTR templateName, HWND parent, DLGPROC dialogProc, LP
 
 HWND WINAPI CreateDialogParamA(HINSTANCE /*instance*/, LPCSTR templateName, HWND parent, DLGPROC dialogProc,
                                LPARAM initParam) {
+    if (std::optional<DWORD> error = host::CallFails("CreateDialogParamA")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
     return CreateFromTemplate(templateName, parent, dialogProc, initParam, false);
 }
 
@@ -449,8 +452,12 @@ HWND WINAPI GetDlgItem(HWND dialog, int id) {
 }
 
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (std::optional<DWORD> error = host::CallFails("SendDlgItemMessageA")) {
+        host::SetLastErrorCode(*error);
+        return 0;
+    }
     HWND control = GetDlgItem(dialog, id);
-    return control == nullptr ? 0 : SendMessageA(control, message, wParam, lParam);
+    return control == nullptr ? 0 : host::SendToWindow(control, message, wParam, lParam);
 }
 
 // ---- Control surface -----------------------------------------------------------------------------
@@ -514,11 +521,11 @@ void SetDialogObserver(std::function<void(HWND, int)> observer) {
     D().observer = std::move(observer);
 }
 
-bool ClickCloseBox(HWND window) { return PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; }
+bool ClickCloseBox(HWND window) { return host::PostToWindow(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; }
 
 bool ClickButton(HWND dialog, int id) {
-    return PostMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(MAKELONG(id, kBnClicked)),
-                        reinterpret_cast<LPARAM>(GetDlgItem(dialog, id))) != FALSE;
+    return host::PostToWindow(dialog, WM_COMMAND, static_cast<WPARAM>(MAKELONG(id, kBnClicked)),
+                              reinterpret_cast<LPARAM>(GetDlgItem(dialog, id))) != FALSE;
 }
 
 }  // namespace sim

@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/host/faults.h"
 #include "platform/host/objects.h"
+#include "platform/host/resources.h"
 #include "platform/host/scheduler.h"
 #include "platform/host/sim.h"
 #include "platform/host/windowing.h"
@@ -66,17 +68,11 @@ const host::ResetHook resetUi([] {
 });
 
 std::optional<std::vector<std::uint8_t>> ResourceBytes(LPCSTR type, int id) {
-    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(id), type);
-    if (resource == nullptr) {
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes = host::ResourceData(type, MAKEINTRESOURCEA(id));
+    if (!bytes) {
         return std::nullopt;
     }
-    HGLOBAL loaded = LoadResource(nullptr, resource);
-    DWORD size = SizeofResource(nullptr, resource);
-    const auto* bytes = static_cast<const std::uint8_t*>(LockResource(loaded));
-    if (bytes == nullptr) {
-        return std::nullopt;
-    }
-    return std::vector<std::uint8_t>(bytes, bytes + size);
+    return *bytes;
 }
 
 // Little-endian reader that never reads past the data.
@@ -291,6 +287,10 @@ int WaitForAnswerLocked(Guard& lock, int serial) {
 // ---- Strings, icons, cursors ---------------------------------------------------------------------
 
 int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int bufferMax) {
+    if (std::optional<DWORD> error = host::CallFails("LoadStringA")) {
+        host::SetLastErrorCode(*error);
+        return 0;
+    }
     if (buffer == nullptr || bufferMax <= 0) {
         return 0;
     }
@@ -302,6 +302,10 @@ int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int buffer
 }
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
+    if (std::optional<DWORD> error = host::CallFails("LoadIconA")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
     int id = ResourceIdOf(name);
     if (id == 0) {
         return nullptr;  // icons are looked up by number only
@@ -313,6 +317,10 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
+    if (std::optional<DWORD> error = host::CallFails("LoadCursorA")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
     int id = ResourceIdOf(name);
     if (id == 0) {
         return nullptr;
@@ -326,6 +334,10 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
 // ---- Accelerators --------------------------------------------------------------------------------
 
 HACCEL WINAPI LoadAcceleratorsA(HINSTANCE /*instance*/, LPCSTR tableName) {
+    if (std::optional<DWORD> error = host::CallFails("LoadAcceleratorsA")) {
+        host::SetLastErrorCode(*error);
+        return nullptr;
+    }
     int id = ResourceIdOf(tableName);
     std::optional<std::vector<std::uint8_t>> bytes = ResourceBytes(RT_ACCELERATOR, id);
     if (id == 0 || !bytes) {
@@ -378,13 +390,14 @@ int WINAPI TranslateAcceleratorA(HWND window, HACCEL table, LPMSG msg) {
     if (!found) {
         return 0;
     }
-    SendMessageA(window, WM_COMMAND, static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(command, 1))), 0);
+    host::SendToWindow(window, WM_COMMAND, static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(command, 1))), 0);
     return 1;
 }
 
 // ---- Message boxes -------------------------------------------------------------------------------
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    const std::optional<DWORD> error = host::CallFails("MessageBoxA");
     sim::MessageBoxRecord record;
     sim::MessageBoxHandler handler;
     {
@@ -395,8 +408,13 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         record.text = text == nullptr ? "" : text;
         record.type = type;
         record.shownNs = host::NowLocked();
+        record.failed = error.has_value();
         U().boxes.push_back(record);
         handler = U().boxHandler;
+    }
+    if (error) {
+        host::SetLastErrorCode(*error);
+        return 0;
     }
     std::optional<int> answer = handler ? handler(record) : std::optional<int>(DefaultAnswer(type));
     Guard lock(host::Mutex());
@@ -501,8 +519,8 @@ std::vector<MenuItem> WindowMenu(HWND window) {
 bool ChooseMenuCommand(HWND window, int command) {
     for (const MenuItem& item : WindowMenu(window)) {
         if (!item.popup && item.command == command) {
-            return PostMessageA(window, WM_COMMAND, static_cast<WPARAM>(static_cast<WORD>(command)), 0) !=
-                   FALSE;
+            return host::PostToWindow(window, WM_COMMAND, static_cast<WPARAM>(static_cast<WORD>(command)),
+                                      0) != FALSE;
         }
     }
     return false;

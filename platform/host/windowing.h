@@ -13,6 +13,7 @@
 
 #include "platform/host/api/user32.h"
 #include "platform/host/scheduler.h"
+#include "platform/host/sim/user32.h"
 
 namespace host {
 
@@ -73,6 +74,7 @@ struct WindowManager {
     int screenWidth = 1920;
     int screenHeight = 1080;
     HWND foreground = nullptr;
+    std::vector<sim::ShowOrPost> showAndPost;  // every ShowWindow and PostMessageA, in order
 };
 
 WindowManager& WM();
@@ -86,6 +88,11 @@ void RegisterBuiltinClassLocked(const std::string& name, WNDPROC proc);
 // Calls a window's procedure on the calling thread, without the lock held (lock is released and
 // taken again around the call).
 LRESULT CallWindowLocked(Guard& lock, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// PostMessageA and SendMessageA as the stand-in itself uses them (the program does not see these
+// as its own platform calls).
+BOOL PostToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Handles the messages sent to the calling thread from other threads (as Windows does inside
 // GetMessageA and other waits). Returns whether any was handled.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/host/faults.h"
 #include "platform/host/objects.h"
 #include "platform/host/scheduler.h"
 #include "platform/host/sim.h"
@@ -194,12 +195,19 @@ MMRESULT FindHeaderCallLocked(HMIDIOUT handle, const MIDIHDR* header, UINT size,
 
 }  // namespace
 
+// A count that fails reads as no ports at all.
 UINT WINAPI midiOutGetNumDevs() {
+    if (host::CallFails("midiOutGetNumDevs")) {
+        return 0;
+    }
     Guard lock(host::Mutex());
     return static_cast<UINT>(S().outputs.size());
 }
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR deviceId, LPMIDIOUTCAPSA caps, UINT capsSize) {
+    if (std::optional<DWORD> error = host::CallFails("midiOutGetDevCapsA")) {
+        return *error;
+    }
     if (caps == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
@@ -229,11 +237,17 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR deviceId, LPMIDIOUTCAPSA caps, UINT 
 }
 
 UINT WINAPI midiInGetNumDevs() {
+    if (host::CallFails("midiInGetNumDevs")) {
+        return 0;
+    }
     Guard lock(host::Mutex());
     return static_cast<UINT>(S().inputs.size());
 }
 
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR deviceId, LPMIDIINCAPSA caps, UINT capsSize) {
+    if (std::optional<DWORD> error = host::CallFails("midiInGetDevCapsA")) {
+        return *error;
+    }
     if (caps == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
@@ -254,10 +268,14 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR deviceId, LPMIDIINCAPSA caps, UINT ca
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR /*instance*/,
                             DWORD flags) {
+    const std::optional<DWORD> error = host::CallFails("midiOutOpen");
     if (handle == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
     *handle = nullptr;
+    if (error) {
+        return *error;
+    }
     const DWORD callbackType = flags & 0x00070000u;
     if (callbackType != 0 && callbackType != CALLBACK_EVENT) {
         return MMSYSERR_INVALPARAM;  // only events and no callback are modelled
@@ -300,6 +318,9 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT deviceId, DWORD_PTR callback
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
+    if (std::optional<DWORD> error = host::CallFails("midiOutClose")) {
+        return *error;
+    }
     std::shared_ptr<OpenOut> open;
     {
         Guard lock(host::Mutex());
@@ -322,6 +343,9 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT headerSize) {
+    if (std::optional<DWORD> error = host::CallFails("midiOutPrepareHeader")) {
+        return *error;
+    }
     Guard lock(host::Mutex());
     std::shared_ptr<OpenOut> open;
     if (MMRESULT check = FindHeaderCallLocked(handle, header, headerSize, open); check != MMSYSERR_NOERROR) {
@@ -341,6 +365,9 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT hea
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT headerSize) {
+    if (std::optional<DWORD> error = host::CallFails("midiOutUnprepareHeader")) {
+        return *error;
+    }
     Guard lock(host::Mutex());
     std::shared_ptr<OpenOut> open;
     if (MMRESULT check = FindHeaderCallLocked(handle, header, headerSize, open); check != MMSYSERR_NOERROR) {
@@ -361,6 +388,10 @@ MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT h
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT headerSize) {
+    const std::optional<sim::Fault> fault = host::CountCall("midiOutLongMsg");
+    if (fault && fault->kind == sim::FaultKind::Fails) {
+        return fault->error;
+    }
     std::shared_ptr<OpenOut> open;
     {
         Guard lock(host::Mutex());
@@ -382,6 +413,9 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT headerSiz
         open->port->device->BeginLongMessage(header->dwBufferLength);
     if (plan.result != MMSYSERR_NOERROR) {
         return plan.result;
+    }
+    if (fault && fault->kind == sim::FaultKind::NeverFinishes) {
+        plan.transferNs.reset();
     }
     std::optional<std::uint64_t> finishNow;
     {
@@ -424,6 +458,9 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT handle, DWORD message) {
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT handle) {
+    if (std::optional<DWORD> error = host::CallFails("midiOutReset")) {
+        return *error;
+    }
     std::shared_ptr<OpenOut> open;
     std::size_t handedBack = 0;
     {

@@ -70,14 +70,20 @@ public:
 
     void LongMessageDone(std::span<const std::uint8_t> bytes) override {
         std::uint64_t now = device_->Now();
+        Model::Mode before{};
+        Model::Mode after{};
         {
             std::lock_guard lock(device_->mutex_);
             pending_ = false;
+            before = device_->model_.CurrentMode();
             device_->model_.MessageDone(role_, bytes, now);
+            after = device_->model_.CurrentMode();
         }
         Record(Event::Kind::Done, now, 0, bytes.size());
         // The header may have sent the device off the bus.
-        device_->SyncSoon();
+        if (before != after) {
+            device_->SyncSoon();
+        }
     }
 
     void Reset() override {

@@ -3,7 +3,8 @@
 // Configuration comes from the environment when the library is first used and again at each
 // QlxShlkReset, and can be changed afterwards with QlxShlkSet under the same keys:
 //   QLX_SHLK_DEVICES  devices, ';'-separated: "81:io" (product 81, input and output), "5:o",
-//                     "81:2/1" (HasInput answers 2, HasOutput 1), "null" (Device(i) gives null).
+//                     "81:2/1" (HasInput answers 2, HasOutput 1), "null" (Device(i) gives null),
+//                     "81:io:nullinput" (OpenInput gives null).
 //                     Default "81:io".
 //   QLX_SHLK_VERSION  what SHLKGetVersion answers (default 1)
 //   QLX_SHLK_CREATE   "null": SHLKCreate gives null
@@ -14,6 +15,8 @@
 //   QLX_SHLK_NOTIFY_MS  when set, the library calls the devices-changed callback once, this many
 //                     milliseconds after its first connection was made, on a thread of its own
 // The keys for QlxShlkSet are the names without the prefix, in lower case ("devices", "version", ...).
+// The build for the MSVC C++ ABI (shlk_msvc.cpp, used by the Wine tier) reads the same variables once,
+// when it is loaded, and has none of the control exports below.
 #pragma once
 
 #include <cstdint>

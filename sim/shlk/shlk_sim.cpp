@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device/driver_delete.h"
 #include "sim/shlk/shlk_control.h"
 
 #if defined(_WIN32)
@@ -85,6 +86,7 @@ struct DeviceSpec {
     std::int32_t productId = 0;
     std::int32_t hasInput = 0;
     std::int32_t hasOutput = 0;
+    bool nullInput = false;  // OpenInput gives null
 };
 
 enum class ReplyMode { Thread, Sync, None };
@@ -154,7 +156,12 @@ std::vector<DeviceSpec> ParseDevices(const std::string& text) {
         } else {
             const std::size_t colon = item.find(':');
             spec.productId = static_cast<std::int32_t>(std::strtol(item.c_str(), nullptr, 10));
-            const std::string sides = colon == std::string::npos ? std::string() : item.substr(colon + 1);
+            std::string sides = colon == std::string::npos ? std::string() : item.substr(colon + 1);
+            const std::size_t option = sides.find(':');
+            if (option != std::string::npos) {
+                spec.nullInput = sides.substr(option + 1) == "nullinput";
+                sides.resize(option);
+            }
             const std::size_t slash = sides.find('/');
             if (slash != std::string::npos) {
                 spec.hasInput = static_cast<std::int32_t>(std::strtol(sides.c_str(), nullptr, 10));
@@ -238,14 +245,14 @@ void LogLocked(const char* what, const std::uint8_t* bytes, std::int32_t length)
 
 // ---- The objects handed out ----------------------------------------------------------------------
 
-class SimInput final : public DriverInput {
+class SimInput final : public DriverObject<DriverInput, SimInput> {
 public:
     explicit SimInput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.inputs;
         S().liveInputs.push_back(this);
     }
-    ~SimInput() override {
+    ~SimInput() {
         // Taking the lock waits for a delivery in progress; after this no callback comes.
         Held held;
         auto& live = S().liveInputs;
@@ -307,13 +314,13 @@ void ReplyThread(std::size_t device) {
     --S().repliesInFlight;
 }
 
-class SimOutput final : public DriverOutput {
+class SimOutput final : public DriverObject<DriverOutput, SimOutput> {
 public:
     explicit SimOutput(std::size_t device) : device_(device) {
         Held held;
         ++Ready().counts.outputs;
     }
-    ~SimOutput() override {
+    ~SimOutput() {
         Held held;
         ++S().counts.outputDelete;
         --S().counts.outputs;
@@ -344,13 +351,13 @@ private:
     std::size_t device_;
 };
 
-class SimDevice final : public DriverDevice {
+class SimDevice final : public DriverObject<DriverDevice, SimDevice> {
 public:
     SimDevice(const DeviceSpec& spec, std::size_t index) : spec_(spec), index_(index) {
         Held held;
         ++S().counts.deviceNew;
     }
-    ~SimDevice() override {
+    ~SimDevice() {
         Held held;
         ++S().counts.deviceDelete;
     }
@@ -373,6 +380,9 @@ public:
     }
     DriverInput* OpenInput(std::int32_t /*index*/) override {
         Count(&Counters::openInput);
+        if (spec_.nullInput) {
+            return nullptr;
+        }
         return new SimInput(index_);
     }
     DriverOutput* OpenOutput(std::int32_t /*index*/) override {
@@ -389,7 +399,7 @@ private:
     std::size_t index_;
 };
 
-class SimConnection final : public QuenwickShadeLink::Connection {
+class SimConnection final : public DriverObject<QuenwickShadeLink::Connection, SimConnection> {
 public:
     SimConnection(DevicesChangedCallback callback, BaseDevice* context, std::vector<DeviceSpec> devices)
         : callback_(callback), context_(context), devices_(std::move(devices)) {}
@@ -484,7 +494,7 @@ QLX_EXPORT void SHLK_CALL SHLKDestroy(QuenwickShadeLink::Connection* connection)
         }
         --s.counts.connections;
     }
-    delete connection;
+    DeleteDriverObject(connection);
 }
 #endif
 

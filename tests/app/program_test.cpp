@@ -11,6 +11,7 @@
 
 #include "app/about.h"
 #include "app/main_window.h"
+#include "app/update_controller.h"
 #include "app/win_main.h"
 #include "platform/host/sim.h"
 #include "platform/win32.h"
@@ -19,6 +20,8 @@
 #include "sim/model/scenario.h"
 #include "sim/model/virtual_quadrilux.h"
 #include "tests/device/support.h"
+#include "update/firmware_image.h"
+#include "update/progress.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -242,6 +245,40 @@ TEST_F(ProgramTest, NoAtTheConsentQuestionEndsWithoutUpdate) {
     EXPECT_EQ(device->Report().headersReceived, 0);
 }
 
+TEST_F(ProgramTest, EachRunKeepsItsObjectsInTheRecordOfItsUpdate) {
+    const UpdateRecord* before = CurrentUpdate();
+
+    // No at the consent question: the device object and the image, nothing of the worker's.
+    Plug();
+    Script({{IDNO}});
+    EXPECT_EQ(Run(), -1);
+    const UpdateRecord* refused = CurrentUpdate();
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->earlier, before);
+    EXPECT_NE(refused->updaterDev, nullptr);
+    ASSERT_NE(refused->image, nullptr);
+    EXPECT_TRUE(refused->image->IsLoaded());
+    EXPECT_EQ(refused->progress, nullptr);
+    EXPECT_EQ(refused->args, nullptr);
+
+    // A completed update: the worker's record is made of the same objects, and ends with status 0.
+    sim::Reset();
+    Plug();
+    Script({{IDYES}, {IDOK}});
+    EXPECT_EQ(Run(), 0);
+    const UpdateRecord* done = CurrentUpdate();
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(done->earlier, refused);
+    ASSERT_NE(done->args, nullptr);
+    EXPECT_EQ(done->args->image, done->image);
+    EXPECT_EQ(done->args->progress, done->progress);
+    EXPECT_EQ(done->args->updaterDev, done->updaterDev);
+    EXPECT_EQ(done->args->status, 0);
+    ASSERT_NE(done->progress, nullptr);
+    ASSERT_TRUE(ProgressDialog());
+    EXPECT_EQ(done->progress->dialog, ProgressDialog()->handle);
+}
+
 TEST_F(ProgramTest, OkTwiceWithoutDeviceThenTheDeviceArrivesAndIsUpdated) {
     sim::AddOutputPort("Other Synth");
     Script({{IDOK}, {IDOK, [this] { Plug(); }}, {IDYES}, {IDOK}});
@@ -322,7 +359,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Failure{"NeverComesBack", "never", nullptr},
                       Failure{"MessageStalls", "stall=9", nullptr},
                       Failure{"MessageRefused", "refuse=9", nullptr},
-                      Failure{"DeviceVanishesMidStream", "vanish=100", nullptr}),
+                      Failure{"DeviceVanishesMidStream", "vanish=100", nullptr},
+                      // Found by the fault sweep: these ended with the completed box.
+                      Failure{"FinalMessageNeverFinishes", "stall=2757", nullptr},
+                      Failure{"DeviceVanishesWithTheFinalMessage", "vanish=2757", nullptr},
+                      Failure{"HeaderNeverFinishes", "",
+                              [](simhost::VirtualDevice&) {
+                                  sim::InjectFault({"midiOutLongMsg", 1, sim::FaultKind::NeverFinishes});
+                              }}),
     [](const ::testing::TestParamInfo<Failure>& param) { return std::string(param.param.name); });
 
 TEST_F(ProgramTest, ADeviceThatNeverComesBackFailsAfterThePollingTime) {
@@ -343,12 +387,24 @@ TEST_F(ProgramTest, BusyInUpdateModeIsPolledThroughAndCompletes) {
 
 TEST_F(ProgramTest, AWorkerThatCannotStartIsReportedAsAFailedUpdate) {
     auto device = Plug();
-    Script({{IDYES, [] { sim::FailThreadCreation(1); }}, {IDOK}});
+    Script({{IDYES, [] { sim::FailNextCalls("CreateThread", 1, 8 /* ERROR_NOT_ENOUGH_MEMORY */); }}, {IDOK}});
     EXPECT_EQ(Run(), -1);
     EXPECT_THAT(Boxes(), ElementsAre(kConsentBox, kFailedBox));
     ASSERT_TRUE(ProgressDialog());
     EXPECT_FALSE(ProgressDialog()->visible);
     EXPECT_EQ(device->Report().headersReceived, 0);
+}
+
+// Found by the fault sweep: a result the main window's full queue refuses once left the user
+// without an answer.
+TEST_F(ProgramTest, AResultThatCannotBePostedAtOnceIsPostedAgain) {
+    Plug();
+    Script(
+        {{IDYES, [] { sim::FailNextCalls("PostMessageA", 1, 1816 /* ERROR_NOT_ENOUGH_QUOTA */); }}, {IDOK}});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_THAT(Boxes(), ElementsAre(kConsentBox, kCompletedBox));
+    EXPECT_EQ(sim::MessageBoxes().back().shownNs / 1'000'000, 6100u);
+    EXPECT_EQ(device_->Report().verdict, model::kIntact);
 }
 
 TEST_F(ProgramTest, ABoxThatCannotBeShownIsNeitherOkNorConsent) {
@@ -396,7 +452,7 @@ LRESULT CALLBACK RefuseCreation(HWND window, UINT message, WPARAM wParam, LPARAM
     return message == WM_CREATE ? -1 : DefWindowProcA(window, message, wParam, lParam);
 }
 
-TEST_F(ProgramTest, AMainWindowThatCannotBeCreatedEndsWithZeroAndNoBox) {
+TEST_F(ProgramTest, AMainWindowThatCannotBeCreatedEndsWithMinusOneAndNoBox) {
     // The class name is taken already, by a class whose windows refuse to be created.
     WNDCLASSEXA cls{};
     cls.cbSize = sizeof cls;
@@ -405,7 +461,7 @@ TEST_F(ProgramTest, AMainWindowThatCannotBeCreatedEndsWithZeroAndNoBox) {
     ASSERT_NE(RegisterClassExA(&cls), 0);
     Plug();
     Script({});
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), -1);
     EXPECT_THAT(Boxes(), IsEmpty());
     EXPECT_EQ(stdout_, "");
 }
@@ -481,10 +537,38 @@ TEST_F(ProgramTest, ResultBoxAndExitCodeFollowTheStatus) {
 
 TEST_F(ProgramTest, AboutDialogProcedureEndsOnOkAndCancelOnly) {
     EXPECT_EQ(AboutDlgProc(nullptr, WM_INITDIALOG, 0, 0), TRUE);
-    EXPECT_EQ(AboutDlgProc(nullptr, WM_COMMAND, IDOK, 0), TRUE);
-    EXPECT_EQ(AboutDlgProc(nullptr, WM_COMMAND, IDCANCEL, 0), TRUE);
     EXPECT_EQ(AboutDlgProc(nullptr, WM_COMMAND, IDM_ABOUT, 0), FALSE);
     EXPECT_EQ(AboutDlgProc(nullptr, WM_CLOSE, 0, 0), FALSE);
+
+    // The box ends with the identifier of the command that closed it; any other command leaves it
+    // open, so the result is the one of the closing command that follows.
+    struct Case {
+        const char* name;
+        std::function<void(HWND)> user;
+        INT_PTR result;
+    };
+    const auto command = [](HWND dialog, int id) {
+        sim::Post(dialog, WM_COMMAND, static_cast<WPARAM>(id), 0);  // as a keystroke's command
+    };
+    const Case cases[] = {
+        {"OK button", [](HWND dialog) { sim::ClickButton(dialog, IDOK); }, IDOK},
+        {"close box", [](HWND dialog) { sim::ClickCloseBox(dialog); }, IDCANCEL},
+        {"cancel command", [&](HWND dialog) { command(dialog, IDCANCEL); }, IDCANCEL},
+        {"other command, then OK",
+         [&](HWND dialog) {
+             command(dialog, IDM_ABOUT);
+             sim::ClickButton(dialog, IDOK);
+         },
+         IDOK},
+    };
+    for (const Case& c : cases) {
+        sim::SetDialogObserver([&c](HWND dialog, int /*templateId*/) { c.user(dialog); });
+        EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(IDD_ABOUTBOX), nullptr, AboutDlgProc, 0),
+                  c.result)
+            << c.name;
+        EXPECT_TRUE(sim::Dialogs().empty()) << c.name;
+    }
+    sim::SetDialogObserver(nullptr);
 }
 
 // The controller's other road to the device: the maker's driver library, found through the

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "device/attach.h"
-#include "device/updater_dev.h"
 #include "tests/device/support.h"
+#include "update/updater_dev.h"
 
 namespace {
 
@@ -17,6 +17,17 @@ constexpr std::int32_t kRealWaitLimitMs = 10000;
 
 int destroyCalls = 0;
 void SHLK_CALL CountDestroy(QuenwickShadeLink::Connection* /*connection*/) { ++destroyCalls; }
+
+// Gives each connection back through the library's own export, noting how many endpoints the
+// library had deleted at that moment.
+ShlkDestroyFunction libraryDestroy = nullptr;
+std::vector<std::string> endpointsDeletedAtDestroy;
+void SHLK_CALL NoteThenDestroy(QuenwickShadeLink::Connection* connection) {
+    Shlk& shlk = Shlk::Main();
+    endpointsDeletedAtDestroy.push_back("input_delete=" + std::to_string(shlk.count("input_delete")) +
+                                        " output_delete=" + std::to_string(shlk.count("output_delete")));
+    libraryDestroy(connection);
+}
 
 class AttachTest : public ::testing::Test {
 protected:
@@ -174,6 +185,37 @@ TEST_F(AttachTest, AttachAgainGivesEverythingBack) {
     EXPECT_EQ(Count({"create", "destroy", "connections", "inputs", "outputs", "sent"}),
               (Lines{"create=2", "destroy=1", "connections=1", "inputs=1", "outputs=1", "sent=2"}));
     EXPECT_EQ(sim::LibraryLoadCount(QLX_SHLK_SIM_PATH), 2);
+}
+
+TEST_F(AttachTest, AttachGivesTheConnectionBackBeforeTheEndpointsTheDestructorAfter) {
+    UseLibrary("81:io");
+    auto* device = new UpdaterDev();
+    Attach(device);  // loads the library; driverDestroy is now its export
+    libraryDestroy = driverDestroy;
+    endpointsDeletedAtDestroy.clear();
+
+    driverDestroy = &NoteThenDestroy;
+    Attach(device);  // gives the first connection back, then finds the library again
+    driverDestroy = &NoteThenDestroy;
+    delete device;
+
+    EXPECT_EQ(endpointsDeletedAtDestroy,
+              (Lines{"input_delete=0 output_delete=0", "input_delete=2 output_delete=2"}));
+    EXPECT_EQ(Count({"connections", "inputs", "outputs"}), (Lines{"connections=0", "inputs=0", "outputs=0"}));
+}
+
+TEST_F(AttachTest, InputThatOpensAsNullGetsNoCallback) {
+    // The library says it has an input but hands out none: nothing is called on the null
+    // endpoint, the output is still taken and asked for the status.
+    UseLibrary("81:io:nullinput");
+    UpdaterDev device;
+    Attach(&device);
+    EXPECT_EQ(device.input, nullptr);
+    EXPECT_NE(device.output, nullptr);
+    EXPECT_FALSE(device.IsConnected());
+    EXPECT_EQ(Count({"open_input", "set_callback", "open_output", "sent"}),
+              (Lines{"open_input=1", "set_callback=0", "open_output=1", "sent=1"}));
+    EXPECT_EQ(sim::DebugLines(), Lines{"TKUpdate:Device disconnected\n"});
 }
 
 TEST_F(AttachTest, TheLibraryCanRunAttachAsItsCallback) {

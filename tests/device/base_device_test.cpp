@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "device/updater_dev.h"
 #include "tests/device/support.h"
+#include "update/updater_dev.h"
 
 namespace {
 
@@ -20,10 +20,10 @@ struct Journal {
     int scribble = 0;  // SendBytes writes this far behind (>0) or before (<0) the message
 };
 
-class FakeOutput final : public DriverOutput {
+class FakeOutput final : public DriverObject<DriverOutput, FakeOutput> {
 public:
     explicit FakeOutput(Journal& journal) : journal_(journal) {}
-    ~FakeOutput() override { journal_.events.emplace_back("output deleted"); }
+    ~FakeOutput() { journal_.events.emplace_back("output deleted"); }
     FakeOutput(const FakeOutput&) = delete;
     FakeOutput& operator=(const FakeOutput&) = delete;
     std::int32_t Reserved1() override { return 0; }
@@ -41,10 +41,10 @@ private:
     Journal& journal_;
 };
 
-class FakeInput final : public DriverInput {
+class FakeInput final : public DriverObject<DriverInput, FakeInput> {
 public:
     explicit FakeInput(Journal& journal) : journal_(journal) {}
-    ~FakeInput() override { journal_.events.emplace_back("input deleted"); }
+    ~FakeInput() { journal_.events.emplace_back("input deleted"); }
     FakeInput(const FakeInput&) = delete;
     FakeInput& operator=(const FakeInput&) = delete;
     std::int32_t Reserved1() override { return 0; }
@@ -54,7 +54,7 @@ private:
     Journal& journal_;
 };
 
-class FakeConnection final : public QuenwickShadeLink::Connection {
+class FakeConnection final : public DriverObject<QuenwickShadeLink::Connection, FakeConnection> {
 public:
     std::int32_t DeviceCount() override { return 0; }
     DriverDevice* Device(std::int32_t /*index*/) override { return nullptr; }

@@ -139,16 +139,16 @@ TEST_F(DriverConnectionTest, LibraryConnectionWithItsDevices) {
     EXPECT_EQ(first->ProductId(), 81);
     EXPECT_EQ(first->HasInput(), 1);
     EXPECT_EQ(first->HasOutput(), 1);
-    delete first;
+    DeleteDriverObject(first);
     DriverDevice* second = connection->Device(1);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->ProductId(), 5);
     EXPECT_EQ(second->HasInput(), 0);
     DriverOutput* output = second->OpenOutput(0);
-    delete second;
+    DeleteDriverObject(second);
     const std::uint8_t bytes[] = {0xF0, 0x7E, 0xF7};
     output->SendBytes(bytes, 3);  // endpoints outlive their device object
-    delete output;
+    DeleteDriverObject(output);
     EXPECT_EQ(shlk.Sent(0), (devtest::Bytes{0xF0, 0x7E, 0xF7}));
     EXPECT_EQ(connection->Device(2), nullptr);
     EXPECT_EQ(shlk.count("device_delete"), 2);

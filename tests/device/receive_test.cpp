@@ -132,6 +132,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {}},
         ReplyCase{
             "StatusNeedsExactByte7", Sysex(14, {{7, 0x21}}), {}, {UnknownTrace(Sysex(14, {{7, 0x21}}))}},
+        // Byte 7 is compared whole: a set top bit is not masked away.
+        ReplyCase{
+            "StatusByte7A0IsNotStatus", Sysex(14, {{7, 0xA0}}), {}, {UnknownTrace(Sysex(14, {{7, 0xA0}}))}},
         ReplyCase{"Status16BytesUnknown", Sysex(16, {{7, 0x20}}), {}, {UnknownTrace(Sysex(16, {{7, 0x20}}))}},
         ReplyCase{"ValueKind10", kValue19, {"value 272679429 5 6 kind10"}, {}},
         ReplyCase{"ValueAllBits",
@@ -140,8 +143,19 @@ INSTANTIATE_TEST_SUITE_P(
                   {}},
         ReplyCase{
             "ValueKind1WithFlag", Sysex(19, {{7, 0x81}, {8, 0x02}, {17, 0x09}}), {"value 9 0 0 kind1"}, {}},
+        // Value bytes 14 to 17 are used as they stand: a top bit lands in the group above.
+        ReplyCase{"ValueBytesWithTopBitOverlap",
+                  Sysex(19, {{7, 0x0A}, {14, 0x80}, {15, 0x80}, {16, 0x80}, {17, 0x80}}),
+                  {"value 270549120 0 0 kind10"},
+                  {}},
+        ReplyCase{"ValueBytesAllFF",
+                  Sysex(19, {{7, 0x0A}, {14, 0xFF}, {15, 0xFF}, {16, 0xFF}, {17, 0xFF}}),
+                  {"value 536870911 0 0 kind10"},
+                  {}},
         ReplyCase{"ValueKind1WithoutFlag", kValueKind1Clear, {}, {UnknownTrace(kValueKind1Clear)}},
         ReplyCase{"BlockWithFlagClearedForReceiver", Sysex(526, {{8, 0x21}}), {"block 526 byte8=01"}, {}},
+        // Only the low seven bits of byte 7 give the block kind: 0x81 is kind 1.
+        ReplyCase{"BlockKind81IsKind1", Sysex(526, {{7, 0x81}, {8, 0x20}}), {"block 526 byte8=00"}, {}},
         ReplyCase{"BlockWithoutFlagIsSilent", Sysex(526, {{7, 0x01}}), {}, {}},
         ReplyCase{
             "BlockWithBit2Unknown", Sysex(526, {{8, 0x22}}), {}, {UnknownTrace(Sysex(526, {{8, 0x22}}))}},

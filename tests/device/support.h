@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/base_device.h"
+#include "device/driver_delete.h"
 #include "platform/host/sim.h"
 #include "platform/win32.h"
 #include "sim/shlk/shlk_control.h"

@@ -142,6 +142,23 @@ TEST_F(DeviceNotifyTest, ListenerMayRemoveItselfWhileItIsCalled) {
     EXPECT_TRUE(sim::DeviceNotifications().empty());
 }
 
+TEST_F(DeviceNotifyTest, AdditionReportsWhatIsLeftAfterItsListenerRan) {
+    // The listener is called at once and removes itself, the last registration: the window and
+    // the registration are gone by the time the addition answers.
+    Listener leaving;
+    leaving.action = [&leaving] { RemoveDeviceChangeListener(&leaving); };
+    EXPECT_FALSE(AddDeviceChangeListener(&leaving));
+    EXPECT_EQ(leaving.calls, 1);
+    EXPECT_TRUE(NotifyWindows().empty());
+
+    // With another registration held, the window stays and the answer is true.
+    ASSERT_TRUE(AddDeviceChangeListener(nullptr));
+    EXPECT_TRUE(AddDeviceChangeListener(&leaving));
+    EXPECT_EQ(leaving.calls, 2);
+    EXPECT_EQ(NotifyWindows().size(), 1u);
+    RemoveDeviceChangeListener(nullptr);
+}
+
 DWORD WINAPI RemoveOnAnotherThread(LPVOID /*unused*/) {
     RemoveDeviceChangeListener(nullptr);
     return 0;

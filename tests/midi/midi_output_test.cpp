@@ -89,6 +89,53 @@ TEST_F(MidiOutputTest, MessageThatNeverFinishesIsHandedBackByTheRelease) {
     ExpectNothingOpen();
 }
 
+TEST_F(MidiOutputTest, WaitForCompletionTellsWhetherTheLastMessageFinished) {
+    // Done after 300 ms: confirmed then, and the next send still finds the port idle.
+    sim::SetTransferTime(port, 300 * kMs);
+    MIDI::Output* output = OpenOutputPort(0);
+    EXPECT_EQ(output->WaitForCompletion(1000), MIDI::Completion::Finished);  // nothing sent yet
+    EXPECT_EQ(sim::NowMs(), 0u);
+    ASSERT_TRUE(output->SendSysEx(Message(0x11)));
+    EXPECT_EQ(output->WaitForCompletion(1000), MIDI::Completion::Finished);
+    EXPECT_EQ(sim::NowMs(), 300u);
+    EXPECT_EQ(sim::LongMessagesReceived(port).size(), 1u);
+    ASSERT_TRUE(output->SendSysEx(Message(0x22)));
+    EXPECT_EQ(sim::NowMs(), 300u);
+    output->Release();
+
+    // Never done: not confirmed after the limit, and the release hands it back unsent.
+    sim::SetTransferTime(port, std::nullopt);
+    output = OpenOutputPort(0);
+    ASSERT_TRUE(output->SendSysEx(Message(0x33)));
+    EXPECT_EQ(output->WaitForCompletion(1000), MIDI::Completion::Unfinished);
+    EXPECT_EQ(sim::NowMs(), 1300u);
+    output->Release();
+    EXPECT_EQ(sim::LongMessagesReceived(port).size(), 1u);
+
+    // The port leaves the system with the message: handed back as done, never sent; only the
+    // port's absence tells.
+    sim::SetTransferTime(port, 300 * kMs);
+    output = OpenOutputPort(0);
+    ASSERT_TRUE(output->SendSysEx(Message(0x44)));
+    sim::After(100 * kMs, [this] { sim::RemoveOutputPort(port); });
+    EXPECT_EQ(output->WaitForCompletion(1000), MIDI::Completion::Finished);
+    EXPECT_EQ(sim::NowMs(), 1400u);
+    EXPECT_FALSE(output->IsPresent());
+    output->Release();
+    EXPECT_EQ(sim::LongMessagesReceived(port).size(), 1u);
+    ExpectNothingOpen();
+}
+
+// Found by the fault sweep: a refused close left the port held by the process.
+TEST_F(MidiOutputTest, ACloseRefusedOnceIsTriedAgainAfterAnotherReset) {
+    MIDI::Output* output = OpenOutputPort(0);
+    sim::FailNextCalls("midiOutClose", 1, MMSYSERR_NOMEM);
+    output->Release();
+    EXPECT_EQ(sim::Counters().resets, 2);
+    EXPECT_EQ(sim::Counters().closes, 1);
+    ExpectNothingOpen();
+}
+
 TEST_F(MidiOutputTest, BusyPortRaisesGeneralErrorAndLeavesNothingOpen) {
     sim::SetOpenError(port, MMSYSERR_ALLOCATED);
     try {
@@ -236,6 +283,9 @@ public:
     std::uint32_t NameHashNoPort() override { return 0; }
     bool IsPresent() override { return false; }
     void ReservedB() override {}
+    MIDI::Completion WaitForCompletion(std::uint32_t /*timeoutMs*/) override {
+        return MIDI::Completion::Unknown;
+    }
 
 private:
     int* destroyed_;

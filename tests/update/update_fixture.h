@@ -129,11 +129,27 @@ protected:
         EXPECT_EQ(outcome.lParam, 0);
         EXPECT_EQ(outcome.status, args.status);
         EXPECT_FALSE(outcome.dialogVisibleAtResult);
+        EXPECT_EQ(EndingCalls(), (std::vector<std::string>{"hide dialog", "post result"}));
         EXPECT_TRUE(sim::Dialog(progress->dialog)) << "the dialog is hidden, not destroyed";
         EXPECT_EQ(deviceList, nullptr);
         EXPECT_TRUE(sim::DeviceNotifications().empty());
         EXPECT_EQ(sim::OpenMidiHandleCount(), 0u) << "the port was not released";
         return outcome;
+    }
+
+    // The worker's ending as the stand-in saw the calls made: hiding the dialog, posting the result.
+    std::vector<std::string> EndingCalls() const {
+        std::vector<std::string> calls;
+        for (const sim::ShowOrPost& call : sim::ShowAndPostCalls()) {
+            if (call.kind == sim::ShowOrPost::Kind::Show && call.window == progress->dialog &&
+                call.showCommand == SW_HIDE) {
+                calls.emplace_back("hide dialog");
+            } else if (call.kind == sim::ShowOrPost::Kind::Post && call.window == mainWindow &&
+                       call.message == WM_UPDATE_RESULT) {
+                calls.emplace_back("post result");
+            }
+        }
+        return calls;
     }
 
     // Positions SetProgress saw after its first call, each checked against the image's total.

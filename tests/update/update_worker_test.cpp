@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,8 @@ TEST_F(UpdateWorker, SendsTheWholeImageToTheDeviceInUpdateMode) {
     }
     // The device is back at 2.5 s, found by the first polling pass at 5 s + 1 s.
     EXPECT_EQ(Opens(Role::Main, 2), (std::vector<std::pair<std::uint64_t, unsigned>>{{6000, 0}}));
-    // The port is kept a second after the final message, so that it arrives.
-    EXPECT_EQ(outcome.postedAtMs, 7000u);
+    // The final message is confirmed finished, so the port goes at once.
+    EXPECT_EQ(outcome.postedAtMs, 6000u);
     // The bar stays full past the total.
     auto bar = sim::ProgressBar(GetDlgItem(progress->dialog, IDC_PROGRESS_BAR));
     ASSERT_TRUE(bar);
@@ -55,8 +56,8 @@ TEST_F(UpdateWorker, SendsTheWholeImageToTheDeviceInUpdateMode) {
 TEST_F(UpdateWorker, PacedLinksDeliverTheWholeImage) {
     struct Case {
         const char* scenario;
-        std::uint64_t streamMs;  // until the final message is handed over: 121,279 bytes at the rate
-    } cases[] = {{"rate=3125", 38'809}, {"rate=1000000", 121}};
+        std::uint64_t streamMs;  // until the final message is done: 121,303 bytes at the rate
+    } cases[] = {{"rate=3125", 38'817}, {"rate=1000000", 121}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);
         sim::Reset();
@@ -66,8 +67,7 @@ TEST_F(UpdateWorker, PacedLinksDeliverTheWholeImage) {
         EXPECT_EQ(outcome.status, 0);
         EXPECT_EQ(device->Report().verdict, model::kIntact);
         EXPECT_EQ(device->Report().abortedMessages, 0);
-        EXPECT_NEAR(static_cast<double>(outcome.postedAtMs), static_cast<double>(6000 + c.streamMs + 1000),
-                    1.0);
+        EXPECT_NEAR(static_cast<double>(outcome.postedAtMs), static_cast<double>(6000 + c.streamMs), 1.0);
     }
 }
 
@@ -84,6 +84,109 @@ TEST_F(UpdateWorker, SlowPortGetsTheHeaderAndTheFinalMessageBeforeItIsReleased) 
     EXPECT_EQ(received[1].size(), 15u);
     EXPECT_EQ(received.back().size(), 24u);
     EXPECT_EQ(received.back()[5], 0x76);
+}
+
+TEST_F(UpdateWorker, AHeaderOrFinalMessageThatNeverFinishesFailsTheUpdate) {
+    using Lines = std::vector<std::string>;
+    // The header is the first long message of all; the final one is message 2757 of the stream.
+    struct Case {
+        const char* scenario;
+        bool headerStalls;
+        std::uint64_t postedAtMs;
+        const char* trace;
+        int switches;
+    } cases[] = {
+        {"rate=instant", true, 1000, "TKL: The header did not finish within 1000 ms\n", 0},
+        {"rate=instant,stall=2757", false, 7000, "TKL: The final message did not finish within 1000 ms\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.trace);
+        sim::Reset();
+        SetUp();
+        Plug(c.scenario);
+        if (c.headerStalls) {
+            sim::InjectFault({"midiOutLongMsg", 1, sim::FaultKind::NeverFinishes});
+        }
+        UpdateOutcome outcome = Run();
+        EXPECT_EQ(outcome.status, -1);
+        EXPECT_EQ(outcome.postedAtMs, c.postedAtMs);
+        EXPECT_EQ(sim::DebugLines(), Lines{c.trace});
+        auto report = device->Report();
+        EXPECT_EQ(report.switches, c.switches);
+        EXPECT_NE(report.verdict, model::kIntact);
+        EXPECT_EQ(report.abortedMessages, 1);
+    }
+}
+
+TEST_F(UpdateWorker, ASlowHeaderStillHasTheFirstPollingPassSixSecondsAfterItWasGiven) {
+    // A port that keeps the header 700 ms and takes the rest at once.
+    int port = sim::AddOutputPort("Quadrilux Pro");
+    sim::SetTransferTime(port, 700'000'000);
+    sim::At(1, [port] { sim::SetTransferTime(port, 0); });
+    UpdateOutcome outcome = Run();
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.postedAtMs, 6000u);  // found by the first pass, streamed at once
+    EXPECT_EQ(sim::LongMessagesReceived(port).size(), 1u + 2758u);
+}
+
+// A port of a device list that takes every message at once and answers the completion question
+// as it is told.
+class ListPort : public MIDI::Output {
+public:
+    explicit ListPort(MIDI::Completion answer) : answer_(answer) {}
+    void ReservedA() override {}
+    bool SendSysEx(std::span<const std::uint8_t> /*message*/) override {
+        ++sent;
+        return true;
+    }
+    bool SendShort(const MIDI::ShortMessage& /*message*/) override { return true; }
+    std::uint32_t NameHash() override { return 0; }
+    std::uint32_t NameHashNoPort() override { return 0; }
+    bool IsPresent() override { return true; }
+    void ReservedB() override {}
+    MIDI::Completion WaitForCompletion(std::uint32_t /*timeoutMs*/) override { return answer_; }
+    static inline int sent = 0;
+
+private:
+    MIDI::Completion answer_;
+};
+
+class OnePortList : public QuenwickDeviceList {
+public:
+    explicit OnePortList(MIDI::Completion answer) : answer_(answer) {}
+    std::string FullPortName(std::int32_t /*position*/) override { return "Quadrilux Pro"; }
+    std::int32_t PortCount() override { return 1; }
+    std::string PortName(std::int32_t /*position*/) override { return "Quadrilux Pro"; }
+    MIDI::Output* CreateOutput(std::int32_t /*position*/) override { return new ListPort(answer_); }
+    std::uintptr_t ReservedOperation(std::int32_t /*position*/) override { return 0; }
+
+private:
+    MIDI::Completion answer_;
+};
+
+TEST_F(UpdateWorker, APortThatCannotTellGetsTheFixedSecondAfterTheHeaderAndTheFinalMessage) {
+    struct Case {
+        MIDI::Completion answer;
+        std::int32_t status;
+        std::uint64_t postedAtMs;
+    } cases[] = {
+        {MIDI::Completion::Finished, 0, 6000},
+        {MIDI::Completion::Unknown, 0, 7000},
+        {MIDI::Completion::Unfinished, -1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.answer));
+        sim::Reset();
+        SetUp();
+        ListPort::sent = 0;
+        UpdateOutcome outcome = Run([&c] {
+            delete deviceList;
+            deviceList = new OnePortList(c.answer);
+        });
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.postedAtMs, c.postedAtMs);
+        EXPECT_EQ(ListPort::sent, c.status == 0 ? 1 + 2758 : 1);
+    }
 }
 
 TEST_F(UpdateWorker, DeviceThatNeverComesBackFailsAfterThePolling) {

@@ -66,7 +66,7 @@ declare -A exe drv shlk
 for arch in "${archs[@]}"; do
     exe[$arch]=$(artifact "$arch" QuadriluxProUpdate.exe)
     drv[$arch]=$(artifact "$arch" wineqlx.drv)
-    shlk[$arch]=$(artifact "$arch" qlx_shlk_sim.dll)
+    shlk[$arch]=$(artifact "$arch" qlx_shlk_msvc.dll) # built for the MSVC C++ ABI, as the maker builds it
     [ -n "${exe[$arch]}" ] || die "$arch: QuadriluxProUpdate.exe not built (run scripts/stages/30-mingw.sh)"
     [ -n "${drv[$arch]}" ] || die "$arch: wineqlx.drv not built"
 done
@@ -496,10 +496,31 @@ scenario_stall() {
     finish "$dir"
 }
 
+scenario_final_stall() {
+    local arch=$1 dir="$out/$1/final-stall"
+    # Message index 2757 is the last of the stream: the one that carries the image's check.
+    run_program "$arch" final-stall --env "QLX_WINE_SCENARIO=$device,stall=2757" -- Yes OK
+    begin "$arch final message of the stream never finishes"
+    {
+        expected_box 1 "$caption" "$consent_text" no "Yes|No" Yes
+        expected_box 2 "$caption" "$error_text" yes OK OK
+    } >"$dir/expected-boxes.txt"
+    check "the consent question, then the error box" same_boxes "$dir" "$dir/expected-boxes.txt"
+    check "exit code 255 (-1)" exit_code_is "$dir" 255
+    check "every message before the final one arrived" verdict_has "$dir" "stream messages: 2757"
+    check "the final message was taken back by the reset" verdict_has "$dir" "aborted messages: 1"
+    check "the controller knows the image is not whole" verdict_has "$dir" \
+        "verdict: message 2757: taken back by a reset before it arrived"
+    check "the trace says which message did not finish" trace_count_is "$dir" \
+        'TKL: The final message did not finish within 1000 ms\n' 1
+    check "the progress dialog was hidden at the end" progress_hidden "$dir"
+    finish "$dir"
+}
+
 scenario_driver_library() {
     local arch=$1 dir="$out/$1/driver-library"
     if [ -z "${shlk[$arch]}" ]; then
-        skipped+=("$arch driver library: qlx_shlk_sim.dll not built")
+        skipped+=("$arch driver library: qlx_shlk_msvc.dll not built")
         return
     fi
     local installed removed
@@ -527,6 +548,9 @@ scenario_driver_library() {
     tr -d '\r' <"$dir/shlk.log" >"$dir/shlk.txt" 2>/dev/null # written in text mode
     check "the status request went to the library" grep -qx 'sent F0 00 20 29 03 01 7F 60 21 00 00 00 00 F7' "$dir/shlk.txt"
     check "the library answered it" grep -q '^reply F0 ' "$dir/shlk.txt"
+    check "every call reached its own entry in the library's tables" test -z "$(grep '^wrong entry' "$dir/shlk.txt")"
+    check "the device was asked its identifier" grep -qx 'product-id 81' "$dir/shlk.txt"
+    check "the device was deleted and freed through its destructor entry" grep -qx 'free device' "$dir/shlk.txt"
     check "no port name examined" stdout_empty "$dir"
     finish "$dir"
 }
@@ -571,7 +595,7 @@ scenario_planting() {
     finish "$dir"
 }
 
-all=(driver success no-device consent-no port-busy stall-10 driver-library planting)
+all=(driver success no-device consent-no port-busy stall-10 final-stall driver-library planting)
 wanted=("$@")
 [ ${#wanted[@]} -eq 0 ] && wanted=("${all[@]}")
 for arch in "${archs[@]}"; do
@@ -583,6 +607,7 @@ for arch in "${archs[@]}"; do
             consent-no) scenario_consent_no "$arch" ;;
             port-busy) scenario_busy "$arch" ;;
             stall-10) scenario_stall "$arch" ;;
+            final-stall) scenario_final_stall "$arch" ;;
             driver-library) scenario_driver_library "$arch" ;;
             planting) scenario_planting "$arch" ;;
             *) die "unknown scenario $s" ;;

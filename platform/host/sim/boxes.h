@@ -21,6 +21,9 @@ struct MessageBoxRecord {
     std::uint64_t shownNs = 0;  // on the stand-in's clock
     bool answered = false;
     int answer = 0;  // what MessageBoxA returned (0 while the box is open)
+    // The platform could not show it (an injected fault): MessageBoxA returned 0 at once, and no
+    // handler was asked.
+    bool failed = false;
 };
 
 // Decides the answer of each box. Called on the thread that shows the box, without the stand-in's

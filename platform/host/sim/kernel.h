@@ -29,6 +29,9 @@ std::size_t OpenHandleCount();
 
 // Waits for a thread made by CreateThread to end, through the stand-in (so the virtual clock runs).
 void JoinThread(HANDLE thread);
+// Waits, through the stand-in, until every thread made by CreateThread has ended; false when some
+// still runs after `timeoutNs` on the stand-in's clock.
+bool WaitForThreads(std::uint64_t timeoutNs);
 
 // Debugger channel: every OutputDebugStringA text, one entry per call.
 std::vector<std::string> DebugLines();
@@ -72,8 +75,5 @@ private:
 
 // What GetVersionExA reports as dwMajorVersion (10 after Reset).
 void SetWindowsMajorVersion(DWORD major);
-
-// The next `count` CreateThread calls fail, as when the system is out of resources (0 after Reset).
-void FailThreadCreation(int count);
 
 }  // namespace sim

@@ -32,4 +32,17 @@ void SetScreenSize(int width, int height);
 // Posts a message to a window's queue, as the system would deliver it to the owning thread.
 bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// One ShowWindow or PostMessageA call, as made.
+struct ShowOrPost {
+    enum class Kind { Show, Post };
+    Kind kind = Kind::Show;
+    HWND window = nullptr;
+    int showCommand = 0;  // Show
+    UINT message = 0;     // Post
+    WPARAM wParam = 0;    // Post
+    bool done = false;    // the window existed (or, for a post, the thread's own queue was meant)
+};
+// Every ShowWindow and PostMessageA since Reset, from every thread, in the order they were made.
+std::vector<ShowOrPost> ShowAndPostCalls();
+
 }  // namespace sim

@@ -1,10 +1,12 @@
-// The updater's device object: remembers whether a status reply came since the last attach.
+// The updater's device object: remembers whether a status reply came since the last attach, and
+// tells whether the Quadrilux Pro can be reached for the update.
 #pragma once
 
 #include <cstdint>
 
 #include "device/base_device.h"
 
+// In update/, not device/: its presence check reads midi/'s port names; device/ depends on diag/ alone.
 class UpdaterDev final : public BaseDevice {
 public:
     UpdaterDev();
@@ -12,7 +14,8 @@ public:
     UpdaterDev(const UpdaterDev&) = delete;
     UpdaterDev& operator=(const UpdaterDev&) = delete;
 
-    // Whether the controller is reachable for the update; defined with the application shell.
+    // True when the driver library's endpoints are held, or a MIDI output port's name contains the
+    // product name; each port name examined is written to standard output. Opens no port.
     bool IsDevicePresent();
 
     void ConnectionChanged() override;
