@@ -7,12 +7,12 @@
 
 #include "app/win_main.h"
 #include "device/attach.h"
+#include "device/updater_dev.h"
 #include "midi/device_list.h"
 #include "midi/device_notify.h"
 #include "update/firmware_image.h"
 #include "update/progress.h"
 #include "update/update_worker.h"
-#include "update/updater_dev.h"
 
 const char kUpdateCaption[] = "Quadrilux Pro Update";
 const char kConnectPromptText[] =

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device/sysex_writer.h"
+#include "device/updater_dev.h"
 #include "diag/general_error.h"
 #include "diag/trace.h"
 #include "midi/device_list.h"

@@ -19,9 +19,6 @@ struct UpdateThreadArgs {
     HWND mainWindow;         // receives WM_UPDATE_RESULT
 };
 
-// The device's ports are those whose name contains this, compared byte for byte.
-inline constexpr char kProductName[] = "Quadrilux Pro";
-
 // Posted to mainWindow at the end: wParam is the final status (0 or -1), lParam 0.
 constexpr UINT WM_UPDATE_RESULT = WM_USER + 1;
 

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "device/attach.h"
+#include "device/updater_dev.h"
 #include "tests/device/support.h"
-#include "update/updater_dev.h"
 
 namespace {
 

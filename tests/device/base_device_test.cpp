@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "device/updater_dev.h"
 #include "tests/device/support.h"
-#include "update/updater_dev.h"
 
 namespace {
 

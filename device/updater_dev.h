@@ -6,7 +6,10 @@
 
 #include "device/base_device.h"
 
-// In update/, not device/: its presence check reads midi/'s port names; device/ depends on diag/ alone.
+// The device's ports are those whose name contains this, compared byte for byte.
+inline constexpr char kProductName[] = "Quadrilux Pro";
+
+// Here with its class: the presence check reads midi/'s port names, and midi/ knows nothing of device/.
 class UpdaterDev final : public BaseDevice {
 public:
     UpdaterDev();

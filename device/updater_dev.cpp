@@ -1,11 +1,10 @@
-#include "update/updater_dev.h"
+#include "device/updater_dev.h"
 
 #include <cstdio>
 #include <string>
 
 #include "midi/port_names.h"
 #include "platform/win32.h"
-#include "update/update_worker.h"
 
 UpdaterDev::UpdaterDev() : statusSeen(false), lastStatusCode(0) {}
 
