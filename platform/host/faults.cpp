@@ -56,6 +56,14 @@ std::optional<DWORD> CallFails(const char* function) {
     return std::nullopt;
 }
 
+bool FailsSettingLastError(const char* function) {
+    std::optional<DWORD> error = CallFails(function);
+    if (error) {
+        SetLastErrorCode(*error);
+    }
+    return error.has_value();
+}
+
 }  // namespace host
 
 namespace sim {

@@ -17,6 +17,10 @@ std::optional<sim::Fault> CountCall(const char* function);
 // call, if any.
 std::optional<DWORD> CallFails(const char* function);
 
+// The same for a function that reports its failures through GetLastError: true when this call is to
+// fail, with the calling thread's last error set to the fault's error.
+bool FailsSettingLastError(const char* function);
+
 // What the calling thread's GetLastError reports from now on.
 void SetLastErrorCode(DWORD error);
 

@@ -116,8 +116,7 @@ std::shared_ptr<const std::vector<std::uint8_t>> ResourceData(LPCSTR type, LPCST
 }  // namespace host
 
 HRSRC WINAPI FindResourceA(HMODULE /*module*/, LPCSTR name, LPCSTR type) {
-    if (std::optional<DWORD> error = host::CallFails("FindResourceA")) {
-        lastError = *error;
+    if (host::FailsSettingLastError("FindResourceA")) {
         return nullptr;
     }
     // The handle is the entry's byte block, which lives as long as the process keeps it in the table
@@ -127,16 +126,14 @@ HRSRC WINAPI FindResourceA(HMODULE /*module*/, LPCSTR name, LPCSTR type) {
 }
 
 HGLOBAL WINAPI LoadResource(HMODULE /*module*/, HRSRC resource) {
-    if (std::optional<DWORD> error = host::CallFails("LoadResource")) {
-        lastError = *error;
+    if (host::FailsSettingLastError("LoadResource")) {
         return nullptr;
     }
     return resource;
 }
 
 DWORD WINAPI SizeofResource(HMODULE /*module*/, HRSRC resource) {
-    if (std::optional<DWORD> error = host::CallFails("SizeofResource")) {
-        lastError = *error;
+    if (host::FailsSettingLastError("SizeofResource")) {
         return 0;
     }
     if (resource == nullptr) {
@@ -146,8 +143,7 @@ DWORD WINAPI SizeofResource(HMODULE /*module*/, HRSRC resource) {
 }
 
 LPVOID WINAPI LockResource(HGLOBAL data) {
-    if (std::optional<DWORD> error = host::CallFails("LockResource")) {
-        lastError = *error;
+    if (host::FailsSettingLastError("LockResource")) {
         return nullptr;
     }
     if (data == nullptr) {
@@ -176,8 +172,7 @@ void WINAPI OutputDebugStringA(LPCSTR text) {
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL manualReset, BOOL initialState,
                            LPCSTR /*name*/) {
-    if (std::optional<DWORD> error = host::CallFails("CreateEventA")) {
-        lastError = *error;
+    if (host::FailsSettingLastError("CreateEventA")) {
         return nullptr;
     }
     Guard lock(host::Mutex());
@@ -202,8 +197,7 @@ BOOL WINAPI SetEvent(HANDLE event) { return SetEventState(event, true); }
 BOOL WINAPI ResetEvent(HANDLE event) { return SetEventState(event, false); }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    if (std::optional<DWORD> error = host::CallFails("WaitForSingleObject")) {
-        lastError = *error;
+    if (host::FailsSettingLastError("WaitForSingleObject")) {
         return WAIT_FAILED;
     }
     return WaitFor(handle, milliseconds);
@@ -248,8 +242,7 @@ void host::SetLastErrorCode(DWORD error) { lastError = error; }
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES /*attributes*/, SIZE_T /*stackSize*/,
                            LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD /*creationFlags*/,
                            LPDWORD threadId) {
-    if (std::optional<DWORD> error = host::CallFails("CreateThread")) {
-        lastError = *error;
+    if (host::FailsSettingLastError("CreateThread")) {
         return nullptr;
     }
     auto thread = std::make_shared<Thread>();

@@ -84,8 +84,7 @@ HMODULE Load(LPCSTR fileName, HANDLE file, DWORD flags, bool ex) {
         ++M().attempts;
         M().calls.push_back({fileName == nullptr ? std::string() : std::string(fileName), flags, ex});
     }
-    if (std::optional<DWORD> error = host::CallFails(ex ? "LoadLibraryExA" : "LoadLibraryA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError(ex ? "LoadLibraryExA" : "LoadLibraryA")) {
         return nullptr;
     }
     {
@@ -126,8 +125,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
 }
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
-    if (std::optional<DWORD> error = host::CallFails("SetDefaultDllDirectories")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("SetDefaultDllDirectories")) {
         return FALSE;
     }
     std::function<void(DWORD)> observer;
@@ -159,8 +157,7 @@ HMODULE host::SystemModuleHandle(LPCSTR moduleName) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
-    if (std::optional<DWORD> error = host::CallFails("GetProcAddress")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("GetProcAddress")) {
         return nullptr;
     }
     if (module == nullptr || procName == nullptr) {

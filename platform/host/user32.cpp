@@ -152,8 +152,7 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE /*instance*/) {
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                             int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                             LPVOID param) {
-    if (std::optional<DWORD> error = host::CallFails("CreateWindowExA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("CreateWindowExA")) {
         return nullptr;
     }
     Guard lock(host::Mutex());
@@ -375,16 +374,14 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
 }
 
 BOOL WINAPI PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (std::optional<DWORD> error = host::CallFails("PostMessageA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("PostMessageA")) {
         return FALSE;
     }
     return host::PostToWindow(handle, message, wParam, lParam);
 }
 
 LRESULT WINAPI SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (std::optional<DWORD> error = host::CallFails("SendMessageA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("SendMessageA")) {
         return 0;
     }
     return host::SendToWindow(handle, message, wParam, lParam);

@@ -32,8 +32,7 @@ constexpr std::size_t kHeaderSize = 3 * sizeof(DWORD);
 }  // namespace
 
 HDEVNOTIFY WINAPI RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) {
-    if (std::optional<DWORD> error = host::CallFails("RegisterDeviceNotificationA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("RegisterDeviceNotificationA")) {
         return nullptr;
     }
     if (filter == nullptr || flags != DEVICE_NOTIFY_WINDOW_HANDLE) {

@@ -381,8 +381,7 @@ HWND CreateFromTemplate(LPCSTR templateName, HWND parent, DLGPROC dialogProc, LP
 
 HWND WINAPI CreateDialogParamA(HINSTANCE /*instance*/, LPCSTR templateName, HWND parent, DLGPROC dialogProc,
                                LPARAM initParam) {
-    if (std::optional<DWORD> error = host::CallFails("CreateDialogParamA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("CreateDialogParamA")) {
         return nullptr;
     }
     return CreateFromTemplate(templateName, parent, dialogProc, initParam, false);
@@ -452,8 +451,7 @@ HWND WINAPI GetDlgItem(HWND dialog, int id) {
 }
 
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (std::optional<DWORD> error = host::CallFails("SendDlgItemMessageA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("SendDlgItemMessageA")) {
         return 0;
     }
     HWND control = GetDlgItem(dialog, id);

@@ -287,8 +287,7 @@ int WaitForAnswerLocked(Guard& lock, int serial) {
 // ---- Strings, icons, cursors ---------------------------------------------------------------------
 
 int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int bufferMax) {
-    if (std::optional<DWORD> error = host::CallFails("LoadStringA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("LoadStringA")) {
         return 0;
     }
     if (buffer == nullptr || bufferMax <= 0) {
@@ -302,8 +301,7 @@ int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int buffer
 }
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
-    if (std::optional<DWORD> error = host::CallFails("LoadIconA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("LoadIconA")) {
         return nullptr;
     }
     int id = ResourceIdOf(name);
@@ -317,8 +315,7 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
-    if (std::optional<DWORD> error = host::CallFails("LoadCursorA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("LoadCursorA")) {
         return nullptr;
     }
     int id = ResourceIdOf(name);
@@ -334,8 +331,7 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
 // ---- Accelerators --------------------------------------------------------------------------------
 
 HACCEL WINAPI LoadAcceleratorsA(HINSTANCE /*instance*/, LPCSTR tableName) {
-    if (std::optional<DWORD> error = host::CallFails("LoadAcceleratorsA")) {
-        host::SetLastErrorCode(*error);
+    if (host::FailsSettingLastError("LoadAcceleratorsA")) {
         return nullptr;
     }
     int id = ResourceIdOf(tableName);
